@@ -9,14 +9,16 @@ namespace tollvane {
 
 namespace {
 
+// Never destroyed, so that a line logged from another static's destructor or
+// an exit hook still finds them.
 std::mutex& sinkMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;
+    return *mutex;
 }
 
 Log::Sink& currentSink() {
-    static Log::Sink sink;
-    return sink;
+    static auto* sink = new Log::Sink;
+    return *sink;
 }
 
 }  // namespace

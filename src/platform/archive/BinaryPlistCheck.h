@@ -1,0 +1,25 @@
+#pragma once
+
+// A structural check of a binary property list, run before libplist parses
+// it. libplist trusts the offset table, follows references without looking
+// for cycles, copies an object once for every reference to it and reads
+// integers of odd widths past their end; so the trailer, every offset,
+// every object's extent, every reference and the size of the tree that
+// parsing would build are checked here first.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tollvane {
+
+class BinaryPlistCheck {
+public:
+    // The deepest nesting accepted: the top object is at depth 1, its
+    // members at 2, and so on.
+    static constexpr size_t kMaxDepth = 512;
+
+    // Throws ArchiveError naming the first fault found.
+    static void check(const uint8_t* bytes, size_t size);
+};
+
+}  // namespace tollvane

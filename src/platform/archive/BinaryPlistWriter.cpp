@@ -1,0 +1,294 @@
+#include "platform/archive/BinaryPlistWriter.h"
+
+#include <bit>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/archive/ArchiveError.h"
+#include "platform/archive/ArchiveString.h"
+#include "platform/archive/BinaryPlistCheck.h"
+
+namespace tollvane {
+
+PlistNode PlistNode::boolean(bool value) {
+    PlistNode node;
+    node.number = value ? 1 : 0;
+    return node;
+}
+
+PlistNode PlistNode::integer(int64_t value) {
+    PlistNode node;
+    node.type = Type::Integer;
+    node.number = static_cast<uint64_t>(value);
+    return node;
+}
+
+PlistNode PlistNode::real(double value) {
+    PlistNode node;
+    node.type = Type::Real;
+    node.number = std::bit_cast<uint64_t>(value);
+    return node;
+}
+
+PlistNode PlistNode::string(std::string text) {
+    PlistNode node;
+    node.type = Type::String;
+    node.bytes = std::move(text);
+    return node;
+}
+
+PlistNode PlistNode::data(const uint8_t* bytes, size_t size) {
+    PlistNode node;
+    node.type = Type::Data;
+    node.bytes.assign(reinterpret_cast<const char*>(bytes), size);
+    return node;
+}
+
+PlistNode PlistNode::uid(uint64_t value) {
+    PlistNode node;
+    node.type = Type::UID;
+    node.number = value;
+    return node;
+}
+
+PlistNode PlistNode::array() {
+    PlistNode node;
+    node.type = Type::Array;
+    return node;
+}
+
+PlistNode PlistNode::dictionary() {
+    PlistNode node;
+    node.type = Type::Dictionary;
+    return node;
+}
+
+namespace {
+
+// The bytes an unsigned number needs: 1, 2, 4 or 8.
+unsigned widthFor(uint64_t value) {
+    if (value <= 0xFF) return 1;
+    if (value <= 0xFFFF) return 2;
+    if (value <= 0xFFFFFFFF) return 4;
+    return 8;
+}
+
+unsigned log2Width(unsigned width) {
+    return width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3;
+}
+
+// Valid UTF-8 as UTF-16 code units.
+std::u16string utf16(std::string_view valid) {
+    std::u16string units;
+    units.reserve(valid.size());
+    for (size_t i = 0; i < valid.size();) {
+        const auto byte = [&](size_t k) {
+            return static_cast<uint32_t>(static_cast<unsigned char>(valid[k]));
+        };
+        uint32_t lead = byte(i);
+        uint32_t code;
+        if (lead < 0x80) {
+            code = lead;
+            i += 1;
+        } else if (lead < 0xE0) {
+            code = ((lead & 0x1F) << 6) | (byte(i + 1) & 0x3F);
+            i += 2;
+        } else if (lead < 0xF0) {
+            code = ((lead & 0x0F) << 12) | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F);
+            i += 3;
+        } else {
+            code = ((lead & 0x07) << 18) | ((byte(i + 1) & 0x3F) << 12) | ((byte(i + 2) & 0x3F) << 6) |
+                   (byte(i + 3) & 0x3F);
+            i += 4;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            units.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+        } else {
+            units.push_back(static_cast<char16_t>(code));
+        }
+    }
+    return units;
+}
+
+bool isASCII(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+class Writer {
+public:
+    Data run(const PlistNode& top) {
+        flatten(top, 1);
+        const unsigned refWidth = widthFor(table_.size() - 1);
+        Data out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+        std::vector<uint64_t> offsets;
+        offsets.reserve(table_.size());
+        for (const Entry& entry : table_) {
+            offsets.push_back(out.size());
+            writeObject(out, entry, refWidth);
+        }
+        const uint64_t tableOffset = out.size();
+        const unsigned offsetWidth = widthFor(offsets.empty() ? 0 : offsets.back());
+        for (uint64_t offset : offsets) appendBigEndian(out, offset, offsetWidth);
+        out.insert(out.end(), 6, 0);
+        out.push_back(static_cast<uint8_t>(offsetWidth));
+        out.push_back(static_cast<uint8_t>(refWidth));
+        appendBigEndian(out, table_.size(), 8);
+        appendBigEndian(out, 0, 8);
+        appendBigEndian(out, tableOffset, 8);
+        return out;
+    }
+
+private:
+    // One object of the table: a node, or a dictionary key (a string).
+    struct Entry {
+        const PlistNode* node;
+        const std::string* key;
+        std::vector<uint32_t> refs;
+    };
+
+    uint32_t add(const PlistNode* node, const std::string* key) {
+        table_.push_back({node, key, {}});
+        return static_cast<uint32_t>(table_.size() - 1);
+    }
+
+    uint32_t addKey(const std::string& key) {
+        auto [it, inserted] = strings_.try_emplace(key, 0);
+        if (inserted) it->second = add(nullptr, &key);
+        return it->second;
+    }
+
+    uint32_t flatten(const PlistNode& node, size_t depth) {
+        using Type = PlistNode::Type;
+        if (depth > BinaryPlistCheck::kMaxDepth) {
+            throw ArchiveError("cannot write values nested deeper than " +
+                               std::to_string(BinaryPlistCheck::kMaxDepth) + " levels");
+        }
+        switch (node.type) {
+            case Type::String: {
+                auto [it, inserted] = strings_.try_emplace(node.bytes, 0);
+                if (inserted) it->second = add(&node, nullptr);
+                return it->second;
+            }
+            case Type::Data: {
+                auto [it, inserted] = data_.try_emplace(node.bytes, 0);
+                if (inserted) it->second = add(&node, nullptr);
+                return it->second;
+            }
+            case Type::Bool:
+            case Type::Integer:
+            case Type::Real:
+            case Type::UID: {
+                auto [it, inserted] = numbers_[static_cast<size_t>(node.type)].try_emplace(node.number, 0);
+                if (inserted) it->second = add(&node, nullptr);
+                return it->second;
+            }
+            case Type::Array:
+            case Type::Dictionary:
+                break;
+        }
+        if (node.type == Type::Dictionary && node.keys.size() != node.items.size()) {
+            throw ArchiveError("cannot write a dictionary of " + std::to_string(node.keys.size()) +
+                               " keys and " + std::to_string(node.items.size()) + " values");
+        }
+        const uint32_t index = add(&node, nullptr);
+        std::vector<uint32_t> refs;
+        refs.reserve(node.keys.size() + node.items.size());
+        if (node.type == Type::Dictionary) {
+            for (const std::string& key : node.keys) refs.push_back(addKey(key));
+        }
+        for (const PlistNode& item : node.items) refs.push_back(flatten(item, depth + 1));
+        table_[index].refs = std::move(refs);
+        return index;
+    }
+
+    static void appendBigEndian(Data& out, uint64_t value, unsigned width) {
+        for (unsigned i = width; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+
+    // A marker with a count: in its low nibble, or after it as an integer.
+    static void appendMarker(Data& out, uint8_t type, uint64_t count) {
+        if (count < 15) {
+            out.push_back(static_cast<uint8_t>(type | count));
+            return;
+        }
+        out.push_back(static_cast<uint8_t>(type | 0x0F));
+        const unsigned width = widthFor(count);
+        out.push_back(static_cast<uint8_t>(0x10 | log2Width(width)));
+        appendBigEndian(out, count, width);
+    }
+
+    // Strings are cut at NUL and repaired like every string the archives
+    // hold; libplist, reading, would refuse a key with a NUL in it.
+    static void writeString(Data& out, std::string_view raw) {
+        const std::string text = archivableString(raw);
+        if (isASCII(text)) {
+            appendMarker(out, 0x50, text.size());
+            out.insert(out.end(), text.begin(), text.end());
+            return;
+        }
+        const std::u16string units = utf16(text);
+        appendMarker(out, 0x60, units.size());
+        for (char16_t unit : units) appendBigEndian(out, unit, 2);
+    }
+
+    static void writeObject(Data& out, const Entry& entry, unsigned refWidth) {
+        if (entry.key) {
+            writeString(out, *entry.key);
+            return;
+        }
+        const PlistNode& node = *entry.node;
+        using Type = PlistNode::Type;
+        switch (node.type) {
+            case Type::Bool:
+                out.push_back(node.number ? 0x09 : 0x08);
+                break;
+            case Type::Integer: {
+                // One, two and four bytes are unsigned, eight signed.
+                const unsigned width = static_cast<int64_t>(node.number) < 0 ? 8 : widthFor(node.number);
+                out.push_back(static_cast<uint8_t>(0x10 | log2Width(width)));
+                appendBigEndian(out, node.number, width);
+                break;
+            }
+            case Type::Real:
+                out.push_back(0x23);
+                appendBigEndian(out, node.number, 8);
+                break;
+            case Type::String:
+                writeString(out, node.bytes);
+                break;
+            case Type::Data:
+                appendMarker(out, 0x40, node.bytes.size());
+                out.insert(out.end(), node.bytes.begin(), node.bytes.end());
+                break;
+            case Type::UID: {
+                const unsigned width = widthFor(node.number);
+                out.push_back(static_cast<uint8_t>(0x80 | (width - 1)));
+                appendBigEndian(out, node.number, width);
+                break;
+            }
+            case Type::Array:
+            case Type::Dictionary:
+                appendMarker(out, node.type == Type::Array ? 0xA0 : 0xD0, node.items.size());
+                for (uint32_t ref : entry.refs) appendBigEndian(out, ref, refWidth);
+                break;
+        }
+    }
+
+    std::vector<Entry> table_;
+    std::unordered_map<std::string_view, uint32_t> strings_;
+    std::unordered_map<std::string_view, uint32_t> data_;
+    std::unordered_map<uint64_t, uint32_t> numbers_[static_cast<size_t>(PlistNode::Type::UID) + 1];
+};
+
+}  // namespace
+
+Data BinaryPlistWriter::write(const PlistNode& top) {
+    return Writer().run(top);
+}
+
+}  // namespace tollvane

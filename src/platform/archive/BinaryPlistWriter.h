@@ -1,0 +1,54 @@
+#pragma once
+
+// Writes a binary property list ("bplist00"). The archiver writes through
+// this rather than libplist, whose writer looks up every object it writes in
+// a hash table of fixed size and so takes time growing with the square of the
+// object count (seconds for an archive of some ten thousand objects).
+//
+// Layout, as the platform's writer and others lay it out: the top object
+// first, every container before its members, equal strings, numbers, UIDs and
+// data written once; references and offsets as narrow as the counts allow.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/archive/Value.h"
+
+namespace tollvane {
+
+// A property-list value to be written.
+struct PlistNode {
+    enum class Type : uint8_t { Bool, Integer, Real, String, Data, UID, Array, Dictionary };
+
+    Type type = Type::Bool;
+    // Bool: 0 or 1. Integer: the value, two's complement. Real: the bits of
+    // the double. UID: the UID.
+    uint64_t number = 0;
+    // String: UTF-8 text (invalid sequences are written as U+FFFD). Data: the
+    // bytes.
+    std::string bytes;
+    // Dictionary: the keys, in order, each with the value at the same index
+    // of `items`.
+    std::vector<std::string> keys;
+    // Array: the elements. Dictionary: the values.
+    std::vector<PlistNode> items;
+
+    static PlistNode boolean(bool value);
+    static PlistNode integer(int64_t value);
+    static PlistNode real(double value);
+    static PlistNode string(std::string text);
+    static PlistNode data(const uint8_t* bytes, size_t size);
+    static PlistNode uid(uint64_t value);
+    static PlistNode array();
+    static PlistNode dictionary();
+};
+
+class BinaryPlistWriter {
+public:
+    // The binary property list of `top`. Throws ArchiveError when containers
+    // nest deeper than readers accept (BinaryPlistCheck::kMaxDepth).
+    static Data write(const PlistNode& top);
+};
+
+}  // namespace tollvane

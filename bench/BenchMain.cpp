@@ -24,9 +24,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            // Spreads are not figures to hold against a target.
+            if (run.aggregate_name == "stddev" || run.aggregate_name == "cv") continue;
             std::string name = run.benchmark_name();
-            std::string base = name.substr(0, name.find('/'));
-            auto found = targets().find(base);
+            auto found = targets().find(baseName(name));
             const char* target = found == targets().end() ? "no target" : found->second.c_str();
             double perIteration = run.GetAdjustedRealTime();
             summary_.push_back(name + ": " + format(perIteration, run.time_unit) + "  (target: " + target +
@@ -40,6 +41,17 @@ public:
     }
 
 private:
+    // "BM_x/1000/real_time_mean" and the like belong to "BM_x".
+    static std::string baseName(const std::string& name) {
+        std::string base = name.substr(0, name.find('/'));
+        for (const char* suffix : {"_mean", "_median", "_stddev", "_cv"}) {
+            std::string s(suffix);
+            if (base.size() > s.size() && base.compare(base.size() - s.size(), s.size(), s) == 0) {
+                base.resize(base.size() - s.size());
+            }
+        }
+        return base;
+    }
     static std::string format(double value, benchmark::TimeUnit unit) {
         const char* suffix = unit == benchmark::kNanosecond    ? "ns"
                              : unit == benchmark::kMicrosecond ? "us"

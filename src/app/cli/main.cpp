@@ -8,6 +8,7 @@
 
 #include "TollvaneVersion.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/SmfInfoCommand.h"
 #include "app/cli/TimecodeCommand.h"
 
 namespace {
@@ -19,6 +20,8 @@ const char* kUsage =
     "  timecode VALUE [options]   convert a timecode between frames, seconds, feet and frames\n"
     "                             and its printed forms, at any of the eight frame rates\n"
     "                             (tollvane-cli timecode --help for its options)\n"
+    "  smf-info FILE [--json]     list a Standard MIDI File's tracks, tempo map and meters,\n"
+    "                             or say why it cannot be read\n"
     "\n"
     "Options:\n"
     "  -h, --help      print this help\n"
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
         }
         std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
         if (arguments[0] == "timecode") return tollvane::TimecodeCommand::run(rest, std::cout);
+        if (arguments[0] == "smf-info") return tollvane::SmfInfoCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))
             throw tollvane::CommandLineError("unknown option '" + arguments[0] + "'");
         throw tollvane::CommandLineError("unknown command '" + arguments[0] + "' (try --help)");

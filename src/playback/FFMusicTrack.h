@@ -41,7 +41,9 @@ public:
     // The text of the first track-name meta event; "" without one; "-" (after
     // a log line) without a track.
     std::string trackName() const;
-    // The length in beats (0 after a log line without a track).
+    // The length in beats: the track's set length (a loaded file's
+    // end-of-track time), or its last event's end where that is later; 0
+    // after a log line without a track.
     double length() const;
     // Every event in time order, each with its own copy of the payload.
     std::vector<FFMusicEvent> events() const;

@@ -39,7 +39,7 @@ expect_one_line() {  # expect_one_line <wanted status> <args...>: a single line 
 }
 
 expect "$data/format1.mid: format 1, 480 ticks per quarter note, 2 tracks and the tempo track
-length: 19.500 beats, 12.333 seconds
+length: 25.500 beats, 18.333 seconds
 
 tracks:
   tempo track \"Conductor\": 10 events (3 Extended Tempo, 7 Meta)

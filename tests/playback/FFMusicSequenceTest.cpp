@@ -294,6 +294,26 @@ TEST_F(FFMusicSequenceTest, ArchiveKeepsNotesTempoAndMetaButNoUserEvents) {
     EXPECT_TRUE(logged.empty());
 }
 
+TEST_F(FFMusicSequenceTest, ArchiveAndCopyKeepEveryTracksLength) {
+    auto original = composed();  // "_visual" ends with a user event at 6, which a file does not carry
+    original->musicSequence()->tempoTrack().setLength(12.0);
+    const Data archive =
+        KeyedArchiver::archivedDataWithRootObject(Value(std::shared_ptr<Archivable>(original)));
+    auto restored = KeyedUnarchiver::unarchivedObjectWithData(archive).object<FFMusicSequence>();
+    ASSERT_TRUE(restored);
+    auto copy = original->copy();
+    ASSERT_TRUE(copy);
+    auto lengths = [](FFMusicSequence& sequence) {
+        std::vector<double> out;
+        for (const auto& track : sequence.allTracksIncludingTempoTrack()) out.push_back(track->length());
+        return out;
+    };
+    EXPECT_EQ(lengths(*original), (std::vector<double>{6.0, 6.0, 12.0}));
+    EXPECT_EQ(lengths(*restored), lengths(*original));
+    EXPECT_EQ(lengths(*copy), lengths(*original));
+    EXPECT_DOUBLE_EQ(restored->lengthInBeats(), 12.0);
+}
+
 struct GarbageSequence : Archivable {
     Data bytes;
     std::string archiveClassName() const override { return "FFMusicSequence"; }

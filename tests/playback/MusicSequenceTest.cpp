@@ -105,6 +105,40 @@ TEST_F(MusicSequenceTest, LengthsCountNoteDurations) {
     EXPECT_DOUBLE_EQ(sequence.lengthInBeats(), 10.0);
 }
 
+TEST_F(MusicSequenceTest, ASetLengthHoldsUntilEventsGoPastIt) {
+    track->newMIDINoteEvent(1.0, note(60, 2.0f));
+    ASSERT_EQ(track->setLength(8.0), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(track->length(), 8.0);
+    EXPECT_DOUBLE_EQ(sequence.lengthInBeats(), 8.0);
+
+    track->newMIDINoteEvent(7.5, note(62, 1.5f));
+    EXPECT_DOUBLE_EQ(track->length(), 9.0) << "a note ending past the set length extends the track";
+    addUser(*track, 12.0, 1);
+    EXPECT_DOUBLE_EQ(track->length(), 12.0);
+    ASSERT_EQ(track->clear(7.0, 20.0), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(track->length(), 8.0) << "without them the set length is back";
+
+    ASSERT_EQ(track->setLength(0.5), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(track->length(), 3.0) << "shorter than the events: they decide";
+    ASSERT_EQ(sequence.tempoTrack().setLength(20.0), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(sequence.lengthInBeats(), 20.0);
+
+    for (const double bad : {-1.0, -1e-300, double(NAN), double(INFINITY), -double(INFINITY)}) {
+        EXPECT_EQ(track->setLength(bad), kMusicSequenceError_InvalidArgument) << bad;
+    }
+    EXPECT_DOUBLE_EQ(track->length(), 3.0);
+    ASSERT_EQ(track->setLength(0.0), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(track->length(), 3.0);
+}
+
+TEST_F(MusicSequenceTest, SettingALengthCountsAsAChange) {
+    const uint64_t start = sequence.changeCount();
+    ASSERT_EQ(track->setLength(4.0), kMusicSequenceNoErr);
+    EXPECT_EQ(sequence.changeCount(), start + 1);
+    ASSERT_EQ(track->setLength(4.0), kMusicSequenceNoErr);
+    EXPECT_EQ(sequence.changeCount(), start + 1) << "the same length again changes nothing";
+}
+
 TEST_F(MusicSequenceTest, ConversionsSeeTheEventsAddedSoFar) {
     double seconds = 0.0;
     ASSERT_EQ(sequence.secondsForBeats(8.0, seconds), kMusicSequenceNoErr);
@@ -202,6 +236,8 @@ TEST_F(MusicSequenceTest, AdoptingContentsMovesTracksAndTempo) {
     source.newTrack(loaded);
     loaded->newMIDINoteEvent(2.0, note(60, 1));
     source.tempoTrack().newExtendedTempoEvent(0, 60);
+    ASSERT_EQ(source.tempoTrack().setLength(16.0), kMusicSequenceNoErr);
+    ASSERT_EQ(sequence.tempoTrack().setLength(99.0), kMusicSequenceNoErr);
     double seconds = 0.0;
     sequence.secondsForBeats(1.0, seconds);
 
@@ -216,6 +252,8 @@ TEST_F(MusicSequenceTest, AdoptingContentsMovesTracksAndTempo) {
     EXPECT_EQ(source.trackCount(), 0u);
     EXPECT_EQ(source.tempoTrack().eventCount(), 0u);
     EXPECT_DOUBLE_EQ(loaded->length(), 3.0);
+    EXPECT_DOUBLE_EQ(sequence.tempoTrack().length(), 16.0) << "the tempo track's length comes along";
+    EXPECT_DOUBLE_EQ(source.tempoTrack().length(), 0.0);
 }
 
 TEST_F(MusicSequenceTest, UnusablePlaybackRatesAreRefused) {

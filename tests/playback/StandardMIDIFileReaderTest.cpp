@@ -105,6 +105,25 @@ TEST(StandardMIDIFileReaderFixtures, TheLoadedMapAnswersInSecondsAndBars) {
     EXPECT_EQ(sequence.tempoMap()->timeSignatureAtBeat(17.0), (TimeSignature{7, 8}));
 }
 
+TEST(StandardMIDIFileReaderFixtures, TracksAreAsLongAsTheirEndOfTrack) {
+    MusicSequence format1;
+    load("format1.mid", format1);
+    MusicTrack* streamers = nullptr;
+    MusicTrack* punches = nullptr;
+    ASSERT_EQ(format1.trackAtIndex(0, streamers), kMusicSequenceNoErr);
+    ASSERT_EQ(format1.trackAtIndex(1, punches), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(format1.tempoTrack().length(), 25.5);  // its last event is at 19.5
+    EXPECT_DOUBLE_EQ(streamers->length(), 7.0);             // its last note ends at 6
+    EXPECT_DOUBLE_EQ(punches->length(), 4.0);
+    EXPECT_DOUBLE_EQ(format1.lengthInBeats(), 25.5);
+
+    // A format 0 file's tempo track is as long as the track it came from.
+    MusicSequence format0;
+    load("format0.mid", format0);
+    EXPECT_DOUBLE_EQ(format0.tempoTrack().length(), 4.0);
+    EXPECT_DOUBLE_EQ(format0.lengthInBeats(), 4.0);
+}
+
 TEST(StandardMIDIFileReaderFixtures, SystemExclusiveKeepsTheBytesAsSentOnTheWire) {
     MusicSequence sequence;
     load("sysex.mid", sequence);
@@ -319,6 +338,51 @@ TEST(StandardMIDIFileReaderEvents, TempoAndMeterFromAnyTrackJoinTheTempoTrackInT
     ASSERT_EQ(contents.tracks.size(), 2u);
     EXPECT_EQ(show(contents.tracks[0]), (Lines{"6 @1.5000 note ch 0 key 64 vel 64/0 dur 0.5000"}));
     EXPECT_TRUE(contents.tracks[1].empty());  // no end of track: read up to the chunk's end
+}
+
+TEST(StandardMIDIFileReaderEvents, TrackLengthsComeFromTheEndOfTrack) {
+    const Bytes bytes =
+        file(1, 96,
+             {
+                 // conductor: a tempo at 0, ending 10 beats later
+                 {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x87, 0x40, 0xFF, 0x2F, 0x00},
+                 // a note of a beat at beat 1, the track ending at beat 6
+                 {0x60, 0x90, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x00, 0x83, 0x00, 0xFF, 0x2F, 0x00},
+                 // nothing at all, ending at beat 2.5
+                 {0x81, 0x70, 0xFF, 0x2F, 0x00},
+                 // no end of track: as long as its last event
+                 {0x00, 0xC0, 0x01, 0x81, 0x40, 0xC0, 0x02},
+                 // a note still sounding at the end of track ends with it
+                 {0x00, 0x90, 0x3C, 0x40, 0x30, 0xFF, 0x2F, 0x00},
+             });
+    StandardMIDIFileReader::Contents contents;
+    std::string reason;
+    ASSERT_EQ(StandardMIDIFileReader::parse(bytes.data(), bytes.size(), contents, reason),
+              kMusicSequenceNoErr)
+        << reason;
+    EXPECT_DOUBLE_EQ(contents.tempoTrackLength, 10.0);
+    EXPECT_EQ(contents.trackLengths, (std::vector<double>{6.0, 2.5, 2.0, 0.5}));
+
+    MusicSequence sequence;
+    ASSERT_EQ(StandardMIDIFileReader::load(std::move(contents), sequence), kMusicSequenceNoErr);
+    std::vector<double> lengths{sequence.tempoTrack().length()};
+    for (uint32_t index = 0; index < sequence.trackCount(); ++index) {
+        MusicTrack* track = nullptr;
+        ASSERT_EQ(sequence.trackAtIndex(index, track), kMusicSequenceNoErr);
+        lengths.push_back(track->length());
+    }
+    EXPECT_EQ(lengths, (std::vector<double>{10.0, 6.0, 2.5, 2.0, 0.5}));
+    EXPECT_DOUBLE_EQ(sequence.lengthInBeats(), 10.0);
+}
+
+TEST(StandardMIDIFileReaderEvents, ContentsWithoutLengthsLoadAsLongAsTheirEvents) {
+    StandardMIDIFileReader::Contents contents;
+    contents.tracks.push_back({note(1.0, 0, 60, 100, 0, 2.0f)});
+    MusicSequence sequence;
+    ASSERT_EQ(StandardMIDIFileReader::load(std::move(contents), sequence), kMusicSequenceNoErr);
+    MusicTrack* track = nullptr;
+    ASSERT_EQ(sequence.trackAtIndex(0, track), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(track->length(), 3.0);
 }
 
 TEST(StandardMIDIFileReaderEvents, FormatOneWithOnlyAConductorHasNoTracks) {

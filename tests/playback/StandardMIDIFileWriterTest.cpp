@@ -85,6 +85,61 @@ TEST(StandardMIDIFileWriter, WritesTheBytesOfFormatOneAt480TicksPerQuarter) {
     EXPECT_EQ(hexBytes(written.data(), written.size()), hexBytes(expected.data(), expected.size()));
 }
 
+TEST(StandardMIDIFileWriter, EndsEachTrackAtItsLength) {
+    MusicSequence sequence;
+    ASSERT_EQ(sequence.tempoTrack().setLength(3.0), kMusicSequenceNoErr);
+    MusicTrack& track = newTrack(sequence);
+    add(track, {note(0, 0, 60, 100, 0, 1.0f)});
+    ASSERT_EQ(track.setLength(2.5), kMusicSequenceNoErr);
+    MusicTrack& shorter = newTrack(sequence);  // its note outlasts the length set
+    add(shorter, {note(0, 0, 60, 100, 0, 1.0f)});
+    ASSERT_EQ(shorter.setLength(0.5), kMusicSequenceNoErr);
+    const Bytes expected = {
+        'M',  'T',  'h',  'd',  0,    0, 0, 6,  0x00, 0x01, 0x00, 0x03, 0x01, 0xE0,  //
+        'M',  'T',  'r',  'k',  0,    0, 0, 5,                                       //
+        0x8B, 0x20, 0xFF, 0x2F, 0x00,                                                // tick 1440
+        'M',  'T',  'r',  'k',  0,    0, 0, 14,                                      //
+        0x00, 0x90, 0x3C, 0x64,                                                      //
+        0x83, 0x60, 0x80, 0x3C, 0x00,                                                // tick 480
+        0x85, 0x50, 0xFF, 0x2F, 0x00,                                                // tick 1200
+        'M',  'T',  'r',  'k',  0,    0, 0, 13,                                      //
+        0x00, 0x90, 0x3C, 0x64,                                                      //
+        0x83, 0x60, 0x80, 0x3C, 0x00,                                                //
+        0x00, 0xFF, 0x2F, 0x00,                                                      // with the note
+    };
+    const Bytes written = write(sequence);
+    EXPECT_EQ(hexBytes(written.data(), written.size()), hexBytes(expected.data(), expected.size()));
+}
+
+TEST(StandardMIDIFileWriter, AnEndOfTrackPastTheLastEventSurvivesReadingAndWriting) {
+    // The conductor ends at beat 25.5, six beats after its last event; the
+    // streamers' track at 7, a beat after its last note ends.
+    MusicSequence sequence;
+    readBack(readFixture("format1.mid"), sequence);
+    MusicTrack* streamers = nullptr;
+    ASSERT_EQ(sequence.trackAtIndex(0, streamers), kMusicSequenceNoErr);
+    ASSERT_DOUBLE_EQ(sequence.tempoTrack().length(), 25.5);
+    ASSERT_DOUBLE_EQ(streamers->length(), 7.0);
+
+    MusicSequence copy;
+    readBack(write(sequence), copy);
+    MusicTrack* copied = nullptr;
+    ASSERT_EQ(copy.trackAtIndex(0, copied), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(copy.tempoTrack().length(), 25.5);
+    EXPECT_DOUBLE_EQ(copied->length(), 7.0);
+    EXPECT_DOUBLE_EQ(copy.lengthInBeats(), 25.5);
+
+    // An event added past the end lengthens the track, and the file with it.
+    add(*copied, {channelMessage(9.5, 0xC0, 3)});
+    EXPECT_DOUBLE_EQ(copied->length(), 9.5);
+    MusicSequence again;
+    readBack(write(copy), again);
+    MusicTrack* last = nullptr;
+    ASSERT_EQ(again.trackAtIndex(0, last), kMusicSequenceNoErr);
+    EXPECT_DOUBLE_EQ(last->length(), 9.5);
+    EXPECT_DOUBLE_EQ(again.tempoTrack().length(), 25.5);
+}
+
 TEST(StandardMIDIFileWriter, OrdersNoteEndsSoThatTheyPairBackTheSame) {
     struct Case {
         const char* what;
@@ -157,6 +212,14 @@ TEST(StandardMIDIFileWriter, FixturesSurviveWritingAndReading) {
         readBack(write(original), copy);
         SCOPED_TRACE(name);
         expectSameEvents(original, copy);
+        EXPECT_DOUBLE_EQ(copy.tempoTrack().length(), original.tempoTrack().length());
+        for (uint32_t index = 0; index < original.trackCount(); ++index) {
+            MusicTrack* a = nullptr;
+            MusicTrack* b = nullptr;
+            ASSERT_EQ(original.trackAtIndex(index, a), kMusicSequenceNoErr);
+            ASSERT_EQ(copy.trackAtIndex(index, b), kMusicSequenceNoErr);
+            EXPECT_DOUBLE_EQ(b->length(), a->length()) << "track " << index;
+        }
     }
 }
 

@@ -90,8 +90,10 @@ void MusicSequence::adoptContentsOf(MusicSequence& source) {
     std::scoped_lock lock(mutex_, source.mutex_);
     tempoTrack_->events_ = std::move(source.tempoTrack_->events_);
     tempoTrack_->userEventCount_ = source.tempoTrack_->userEventCount_;
+    tempoTrack_->assignedLength_ = source.tempoTrack_->assignedLength_;
     source.tempoTrack_->events_.clear();
     source.tempoTrack_->userEventCount_ = 0;
+    source.tempoTrack_->assignedLength_ = 0.0;
     source.tempoTrack_->changedLocked();
     tempoTrack_->changedLocked();
 
@@ -99,7 +101,7 @@ void MusicSequence::adoptContentsOf(MusicSequence& source) {
     source.tracks_.clear();
     for (auto& track : tracks_) {
         track->sequence_ = this;
-        track->lengthValid_ = false;
+        track->eventsEndValid_ = false;
     }
     ++changeCount_;
     ++source.changeCount_;

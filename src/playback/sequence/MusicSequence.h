@@ -88,10 +88,10 @@ public:
     // The longest track length, tempo track included.
     double lengthInBeats() const;
 
-    // For file readers: takes over the tempo-track events and the tracks of
-    // `source` (built on the side), replacing this sequence's own. Pointers to
-    // this sequence's old tracks become invalid; those of `source`'s tracks
-    // now belong to this sequence. `source` is left empty.
+    // For file readers: takes over the tempo track's events and length and
+    // the tracks of `source` (built on the side), replacing this sequence's
+    // own. Pointers to this sequence's old tracks become invalid; those of
+    // `source`'s tracks now belong to this sequence. `source` is left empty.
     void adoptContentsOf(MusicSequence& source);
 
     // User callback (replaces any earlier one; an empty function removes it).

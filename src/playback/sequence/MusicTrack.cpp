@@ -165,7 +165,7 @@ void MusicTrack::insertLocked(MusicEventData&& event) {
 }
 
 void MusicTrack::changedLocked() {
-    lengthValid_ = false;
+    eventsEndValid_ = false;
     sequence_->trackChangedLocked(*this);
 }
 
@@ -174,14 +174,23 @@ double MusicTrack::length() const {
     return lengthLocked();
 }
 
+int MusicTrack::setLength(double beats) {
+    if (!std::isfinite(beats) || beats < 0.0) return kMusicSequenceError_InvalidArgument;
+    std::lock_guard lock(sequence_->mutex_);
+    if (assignedLength_ == beats) return kMusicSequenceNoErr;
+    assignedLength_ = beats;
+    sequence_->trackChangedLocked(*this);
+    return kMusicSequenceNoErr;
+}
+
 double MusicTrack::lengthLocked() const {
-    if (!lengthValid_) {
-        double length = 0.0;
-        for (const MusicEventData& event : events_) length = std::max(length, endOf(event));
-        length_ = length;
-        lengthValid_ = true;
+    if (!eventsEndValid_) {
+        double end = 0.0;
+        for (const MusicEventData& event : events_) end = std::max(end, endOf(event));
+        eventsEnd_ = end;
+        eventsEndValid_ = true;
     }
-    return length_;
+    return std::max(assignedLength_, eventsEnd_);
 }
 
 size_t MusicTrack::eventCount() const {

@@ -49,9 +49,16 @@ public:
     // Many events at once (one lock, one sort): for file readers.
     int addEvents(std::vector<MusicEventData> events);
 
-    // The track length in beats: the end of its last-ending event (a note's
-    // time stamp plus its duration, any other event's time stamp); 0 when empty.
+    // The track length in beats: the length set with setLength(), or the end
+    // of the last-ending event (a note's time stamp plus its duration, any
+    // other event's time stamp) where that is later; 0 for a new track. So an
+    // event added past the set length extends the track.
     double length() const;
+    // Sets the length the track keeps however short its events; a file's
+    // end-of-track time, for instance. Status 0, or
+    // kMusicSequenceError_InvalidArgument for a value that is not finite or
+    // is below 0.
+    int setLength(double beats);
     size_t eventCount() const;
     // A copy of every event, in order.
     std::vector<MusicEventData> events() const;
@@ -83,8 +90,9 @@ private:
     const bool isTempoTrack_;
     std::vector<MusicEventData> events_;
     size_t userEventCount_ = 0;
-    mutable double length_ = 0.0;
-    mutable bool lengthValid_ = true;
+    double assignedLength_ = 0.0;     // from setLength()
+    mutable double eventsEnd_ = 0.0;  // cache of the last-ending event's end
+    mutable bool eventsEndValid_ = true;
 };
 
 }  // namespace tollvane

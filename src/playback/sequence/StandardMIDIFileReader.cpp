@@ -62,8 +62,10 @@ private:
     static uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
     bool readVariableLength(const uint8_t*& p, const uint8_t* end, uint32_t& value);
+    // `length` receives the time of the track's end (its end-of-track event,
+    // or its last event when it has none).
     bool parseTrack(const uint8_t* p, const uint8_t* end, int number, std::vector<MusicEventData>& own,
-                    std::vector<MusicEventData>& tempo);
+                    std::vector<MusicEventData>& tempo, double& length);
     void startNote(std::vector<MusicEventData>& own, uint64_t tick, uint8_t status, uint8_t note,
                    uint8_t velocity);
     void endNote(std::vector<MusicEventData>& own, uint64_t tick, uint8_t status, uint8_t note,
@@ -127,7 +129,7 @@ void Parser::endNote(std::vector<MusicEventData>& own, uint64_t tick, uint8_t st
 }
 
 bool Parser::parseTrack(const uint8_t* p, const uint8_t* end, int number, std::vector<MusicEventData>& own,
-                        std::vector<MusicEventData>& tempo) {
+                        std::vector<MusicEventData>& tempo, double& length) {
     pending_.clear();
     const std::string where = "track " + std::to_string(number) + ": ";
     uint64_t tick = 0;
@@ -225,6 +227,7 @@ bool Parser::parseTrack(const uint8_t* p, const uint8_t* end, int number, std::v
         message.duration = static_cast<float>(beats(tick - note.startTick));
         event = MusicEventData::fixed(event.timeStamp, kMusicEventType_MIDINoteMessage, message);
     }
+    length = beats(tick);
     return true;
 }
 
@@ -275,10 +278,17 @@ bool Parser::parse(StandardMIDIFileReader::Contents& contents) {
         if (!isTrack) continue;  // chunks of unknown kinds are passed over
         ++number;
         if (format == 1 && number == 1) {
-            if (!parseTrack(body, p, number, contents.tempoTrack, contents.tempoTrack)) return false;
+            if (!parseTrack(body, p, number, contents.tempoTrack, contents.tempoTrack,
+                            contents.tempoTrackLength))
+                return false;
         } else {
             contents.tracks.emplace_back();
-            if (!parseTrack(body, p, number, contents.tracks.back(), contents.tempoTrack)) return false;
+            contents.trackLengths.push_back(0.0);
+            if (!parseTrack(body, p, number, contents.tracks.back(), contents.tempoTrack,
+                            contents.trackLengths.back()))
+                return false;
+            // The tempo track of a format 0 file is cut from its one track.
+            if (format == 0) contents.tempoTrackLength = contents.trackLengths.back();
         }
     }
     // Tempo and time signatures gathered from later tracks fall in among the conductor's.
@@ -302,11 +312,14 @@ int StandardMIDIFileReader::load(Contents&& contents, MusicSequence& sequence) {
     // Built on the side, so that a failure leaves the sequence as it was.
     MusicSequence loaded;
     int status = loaded.tempoTrack().addEvents(std::move(contents.tempoTrack));
-    for (auto& events : contents.tracks) {
+    if (status == kMusicSequenceNoErr) status = loaded.tempoTrack().setLength(contents.tempoTrackLength);
+    for (size_t index = 0; index < contents.tracks.size(); ++index) {
         if (status != kMusicSequenceNoErr) return status;
         MusicTrack* track = nullptr;
         status = loaded.newTrack(track);
-        if (status == kMusicSequenceNoErr) status = track->addEvents(std::move(events));
+        if (status == kMusicSequenceNoErr) status = track->addEvents(std::move(contents.tracks[index]));
+        if (status == kMusicSequenceNoErr && index < contents.trackLengths.size())
+            status = track->setLength(contents.trackLengths[index]);
     }
     if (status == kMusicSequenceNoErr) sequence.adoptContentsOf(loaded);
     return status;

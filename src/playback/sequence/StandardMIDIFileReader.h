@@ -8,7 +8,7 @@
 //   - time signatures (0x58) stay meta events and go to the tempo track;
 //   - every other meta event (track name, text, markers, SMPTE offset, ...)
 //     stays a meta event on its own track; end-of-track only sets the
-//     track's length;
+//     track's length (a track without one ends at its last event);
 //   - system exclusive (F0 and F7 forms) becomes MIDI raw data with the bytes
 //     as they go out on the wire (the F0 form keeps its leading F0);
 //   - a note-on and its note-off become one MIDI note message with the
@@ -19,7 +19,7 @@
 //   - every other channel message becomes a MIDI channel message.
 // For format 1 the first track (the conductor) becomes the tempo track; for
 // format 0 the one track's tempo and time signatures go to the tempo track
-// and everything else to a single track.
+// and everything else to a single track, both as long as the file's track.
 //
 // Refused: format 2, divisions in SMPTE frames ("SMPTE-based time division
 // is not supported": the store keeps time in beats, and such a file's tempo
@@ -50,13 +50,16 @@ public:
     // gigabyte.
     static constexpr size_t kMaxFileSize = size_t{32} << 20;
 
-    // Each track's events in time order. A track's length is not kept apart:
-    // the store takes it from the end of the last-ending event.
+    // Each track's events in time order, and its length in beats (the time of
+    // its end-of-track event). `trackLengths` runs beside `tracks`; a track
+    // without an entry there is as long as its events.
     struct Contents {
         uint16_t format = 0;
         uint16_t ticksPerQuarter = 0;
         std::vector<MusicEventData> tempoTrack;
+        double tempoTrackLength = 0.0;
         std::vector<std::vector<MusicEventData>> tracks;
+        std::vector<double> trackLengths;
     };
 
     // Parses the bytes of a file. Answers 0, or kMusicSequenceError_InvalidFile

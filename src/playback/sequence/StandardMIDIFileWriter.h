@@ -21,10 +21,9 @@
 //   end of track          at the track's length (or its last event, if later)
 //
 // Times are rounded to the tick (a note's start and its end each); times
-// before 0 are written at 0. Reading a
-// written file gives back the same events to within a tick (1/480 beat),
-// except where two notes of one key overlap (the file pairs note-offs first
-// in, first out).
+// before 0 are written at 0. Reading a written file gives back the same
+// events and track lengths to within a tick (1/480 beat), except where two
+// notes of one key overlap (the file pairs note-offs first in, first out).
 //
 // Pure functions without shared state; any thread. The tracks are read under
 // the sequence's lock one at a time.

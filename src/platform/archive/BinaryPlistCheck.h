@@ -1,11 +1,13 @@
 #pragma once
 
-// A structural check of a binary property list, run before libplist parses
-// it. libplist trusts the offset table, follows references without looking
-// for cycles, copies an object once for every reference to it and reads
-// integers of odd widths past their end; so the trailer, every offset,
-// every object's extent, every reference and the size of the tree that
-// parsing would build are checked here first.
+// A structural check of a binary property list, run before anything parses
+// it: BinaryPlistReader (archives) reads in place without checking again,
+// and libplist (plain property lists) trusts the offset table, follows
+// references without looking for cycles, copies an object once for every
+// reference to it and reads integers of odd widths past their end. So the
+// trailer, every offset, every object's extent, every reference, every
+// dictionary key and the size of the tree that parsing could build are
+// checked here first.
 
 #include <cstddef>
 #include <cstdint>

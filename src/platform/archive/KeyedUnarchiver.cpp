@@ -1,8 +1,5 @@
 #include "platform/archive/KeyedUnarchiver.h"
 
-#include <plist/plist.h>
-
-#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -13,159 +10,72 @@
 #include "platform/archive/ArchiveError.h"
 #include "platform/archive/ArchiveString.h"
 #include "platform/archive/BinaryPlistCheck.h"
+#include "platform/archive/BinaryPlistReader.h"
 #include "platform/archive/GenericArchiveObject.h"
 
 namespace tollvane {
 
 namespace {
 
+using Ref = BinaryPlistReader::Ref;
+using Kind = BinaryPlistReader::Kind;
+constexpr Ref kNone = BinaryPlistReader::kNone;
+
 // The deepest chain of objects decoded inside one another; the archiver
 // refuses to write deeper graphs, so whatever is read here writes back.
 constexpr size_t kMaxObjectDepth = 512;
 
-const char* typeName(plist_t node) {
-    switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN:
+const char* typeName(Kind kind) {
+    switch (kind) {
+        case Kind::Bool:
             return "a boolean";
-        case PLIST_UINT:
+        case Kind::Integer:
             return "an integer";
-        case PLIST_REAL:
+        case Kind::Real:
             return "a real";
-        case PLIST_STRING:
-        case PLIST_KEY:
+        case Kind::String:
             return "a string";
-        case PLIST_ARRAY:
+        case Kind::Array:
             return "an array";
-        case PLIST_DICT:
+        case Kind::Dictionary:
             return "a dictionary";
-        case PLIST_DATE:
+        case Kind::Date:
             return "a date";
-        case PLIST_DATA:
+        case Kind::Data:
             return "data";
-        case PLIST_UID:
+        case Kind::UID:
             return "a UID";
-        default:
-            return "an unknown value";
     }
+    return "an unknown value";
 }
 
-bool isType(plist_t node, plist_type type) {
-    return node && plist_get_node_type(node) == type;
-}
-
-// The elements of an array. libplist finds an element by index by walking
-// the array, so arrays are only ever read front to back.
-std::vector<plist_t> elementsOf(plist_t array) {
-    std::vector<plist_t> elements;
-    elements.reserve(plist_array_get_size(array));
-    plist_array_iter iter = nullptr;
-    plist_array_new_iter(array, &iter);
-    if (!iter) return elements;
-    for (;;) {
-        plist_t item = nullptr;
-        plist_array_next_item(array, iter, &item);
-        if (!item) break;
-        elements.push_back(item);
-    }
-    std::free(iter);
-    return elements;
-}
-
-std::string stringOf(plist_t node) {
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    return text ? archivableString(std::string_view(text, length)) : std::string();
-}
-
-Data dataOf(plist_t node) {
-    uint64_t length = 0;
-    const char* bytes = plist_get_data_ptr(node, &length);
-    if (!bytes) return {};
-    return Data(reinterpret_cast<const uint8_t*>(bytes), reinterpret_cast<const uint8_t*>(bytes) + length);
-}
-
-uint64_t uidOf(plist_t node) {
-    uint64_t uid = 0;
-    plist_get_uid_val(node, &uid);
-    return uid;
-}
-
-// A plist scalar as a Value, or nil for anything else.
-Value scalarOf(plist_t node) {
-    switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN: {
-            uint8_t b = 0;
-            plist_get_bool_val(node, &b);
-            return Value(b != 0);
-        }
-        case PLIST_UINT: {
-            uint64_t u = 0;
-            plist_get_uint_val(node, &u);
-            // Eight-byte integers are signed in a binary property list.
-            return Value(static_cast<int64_t>(u));
-        }
-        case PLIST_REAL: {
-            double d = 0;
-            plist_get_real_val(node, &d);
-            return Value(d);
-        }
-        case PLIST_STRING:
-            return Value(stringOf(node));
-        case PLIST_DATA:
-            return Value(dataOf(node));
-        default:
-            return {};
-    }
-}
-
-bool isScalar(plist_t node) {
-    switch (plist_get_node_type(node)) {
-        case PLIST_BOOLEAN:
-        case PLIST_UINT:
-        case PLIST_REAL:
-        case PLIST_STRING:
-        case PLIST_DATA:
+bool isScalar(Kind kind) {
+    switch (kind) {
+        case Kind::Bool:
+        case Kind::Integer:
+        case Kind::Real:
+        case Kind::String:
+        case Kind::Data:
             return true;
         default:
             return false;
     }
 }
 
-std::string escapedKey(std::string_view key) {
-    std::string escaped = archivableString(key);
-    if (!escaped.empty() && escaped[0] == '$') escaped.insert(escaped.begin(), '$');
-    return escaped;
-}
-
-// Calls `visit(key, value)` for every key of a dictionary, in file order,
-// with the key made archivable. A key that comes twice raises ArchiveError
-// (`where` names the dictionary): which of the two a reader sees is up to
-// the reader, and writing both back would change the archive. With
-// `isRecord`, keys are unescaped and "$class" and the other reserved "$" keys
-// are left out.
-template <class Visit>
-void forEachKey(plist_t dict, bool isRecord, const std::function<std::string()>& where, Visit visit) {
-    plist_dict_iter iter = nullptr;
-    plist_dict_new_iter(dict, &iter);
-    if (!iter) return;
-    std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
-    std::unordered_set<std::string> seen;
-    for (;;) {
-        char* rawKey = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(dict, iter, &rawKey, &value);
-        if (!rawKey) break;
-        std::unique_ptr<char, decltype(&std::free)> keyOwner(rawKey, &std::free);
-        std::string_view key(rawKey);
-        if (isRecord && key.size() >= 2 && key[0] == '$' && key[1] == '$') {
-            key.remove_prefix(1);
-        } else if (isRecord && !key.empty() && key[0] == '$') {
-            continue;
+// A key as stored in a record: reserved "$" keys are escaped with a second
+// "$". Plain ASCII keys, the usual case, are used as they are.
+std::string_view escapedKey(std::string_view key, std::string& storage) {
+    bool plain = !key.empty() && key[0] != '$';
+    for (char c : key) {
+        if (c == '\0' || static_cast<unsigned char>(c) >= 0x80) {
+            plain = false;
+            break;
         }
-        std::string name = archivableString(key);
-        if (!seen.insert(name).second) throw ArchiveError(where() + " has the key \"" + name + "\" twice");
-        visit(std::move(name), value);
     }
+    if (plain) return key;
+    storage = archivableString(key);
+    if (!storage.empty() && storage[0] == '$') storage.insert(storage.begin(), '$');
+    return storage;
 }
 
 }  // namespace
@@ -181,21 +91,79 @@ struct KeyedUnarchiver::Impl {
     // The object being decoded: its UID, record and class.
     struct Frame {
         uint64_t uid;
-        plist_t record;
+        Ref record;
         const ClassInfo* cls;
     };
 
+    // A record's entry: the key as stored and the value's object.
+    struct Entry {
+        std::string_view key;
+        Ref value;
+    };
+
+    explicit Impl(const uint8_t* bytes, size_t size) : plist(bytes, size) {}
+
     KeyedUnarchiver* owner = nullptr;
-    plist_t root = nullptr;
-    std::vector<plist_t> objects;
+    BinaryPlistReader plist;
+    Ref objectList = kNone;
+    size_t objectCount = 0;
     std::vector<Value> decoded;
     std::vector<uint8_t> state;
     // Values of unordered_map stay where they are when it grows.
     std::unordered_map<uint64_t, ClassInfo> classes;
     std::vector<Frame> stack;
+    // The entries of each record on the stack, read once so that a factory's
+    // lookups do not walk the record's keys again; kept across records at
+    // the same depth so their storage is reused.
+    std::vector<std::vector<Entry>> entries;
 
-    ~Impl() {
-        if (root) plist_free(root);
+    Kind kindOf(Ref ref) const { return plist.kind(ref); }
+    bool isType(Ref ref, Kind kind) const { return ref != kNone && plist.kind(ref) == kind; }
+    const char* typeOf(Ref ref) const { return typeName(plist.kind(ref)); }
+
+    std::string stringOf(Ref ref) const { return archivableString(plist.stringValue(ref)); }
+
+    // A scalar as a Value, or nil for anything else.
+    Value scalarOf(Ref ref) const {
+        switch (plist.kind(ref)) {
+            case Kind::Bool:
+                return Value(plist.boolValue(ref));
+            case Kind::Integer:
+                // Eight-byte integers are signed in a binary property list.
+                return Value(static_cast<int64_t>(plist.integerValue(ref)));
+            case Kind::Real:
+                return Value(plist.realValue(ref));
+            case Kind::String:
+                return Value(stringOf(ref));
+            case Kind::Data:
+                return Value(plist.dataValue(ref));
+            default:
+                return {};
+        }
+    }
+
+    // Calls `visit(key, value)` for every key of a dictionary, in file order,
+    // with the key made archivable. A key that comes twice raises
+    // ArchiveError (`where` names the dictionary): which of the two a reader
+    // sees is up to the reader, and writing both back would change the
+    // archive. With `isRecord`, keys are unescaped and "$class" and the other
+    // reserved "$" keys are left out.
+    template <class Visit>
+    void forEachKey(Ref dict, bool isRecord, const std::function<std::string()>& where, Visit visit) const {
+        std::unordered_set<std::string> seen;
+        plist.forEachEntry(dict, [&](Ref keyRef, Ref value) {
+            std::string_view key = plist.stringValue(keyRef);
+            if (isRecord && key.size() >= 2 && key[0] == '$' && key[1] == '$') {
+                key.remove_prefix(1);
+            } else if (isRecord && !key.empty() && key[0] == '$') {
+                return;
+            }
+            std::string name = archivableString(key);
+            if (!seen.insert(name).second) {
+                throw ArchiveError(where() + " has the key \"" + name + "\" twice");
+            }
+            visit(std::move(name), value);
+        });
     }
 
     static std::string describe(const Frame& frame) {
@@ -218,48 +186,64 @@ struct KeyedUnarchiver::Impl {
         return stack.back();
     }
 
-    plist_t lookup(std::string_view key) const {
-        return plist_dict_get_item(current().record, escapedKey(key).c_str());
+    // The value under a key as the archive stores it, first match first.
+    Ref lookupStored(std::string_view stored) const {
+        for (const Entry& entry : entries[stack.size() - 1]) {
+            if (entry.key == stored) return entry.value;
+        }
+        return kNone;
     }
 
+    Ref lookup(std::string_view key) const {
+        current();
+        std::string storage;
+        return lookupStored(escapedKey(key, storage));
+    }
+
+    Ref rootItem(const char* key) const { return plist.find(plist.top(), key); }
+
     void readRoot() {
-        if (!isType(root, PLIST_DICT)) throw ArchiveError("the archive's root is not a dictionary");
-        plist_t archiver = plist_dict_get_item(root, "$archiver");
-        if (!archiver) throw ArchiveError("the archive has no \"$archiver\"");
-        if (!isType(archiver, PLIST_STRING)) throw ArchiveError("\"$archiver\" is not a string");
+        if (!isType(plist.top(), Kind::Dictionary)) {
+            throw ArchiveError("the archive's root is not a dictionary");
+        }
+        Ref archiver = rootItem("$archiver");
+        if (archiver == kNone) throw ArchiveError("the archive has no \"$archiver\"");
+        if (!isType(archiver, Kind::String)) throw ArchiveError("\"$archiver\" is not a string");
         if (std::string name = stringOf(archiver); name != "NSKeyedArchiver") {
             throw ArchiveError("\"$archiver\" is \"" + name + "\", not \"NSKeyedArchiver\"");
         }
-        plist_t version = plist_dict_get_item(root, "$version");
-        if (!version) throw ArchiveError("the archive has no \"$version\"");
-        if (!isType(version, PLIST_UINT)) throw ArchiveError("\"$version\" is not an integer");
+        Ref version = rootItem("$version");
+        if (version == kNone) throw ArchiveError("the archive has no \"$version\"");
+        if (!isType(version, Kind::Integer)) throw ArchiveError("\"$version\" is not an integer");
 
-        plist_t list = plist_dict_get_item(root, "$objects");
-        if (!list) throw ArchiveError("the archive has no \"$objects\"");
-        if (!isType(list, PLIST_ARRAY)) throw ArchiveError("\"$objects\" is not an array");
-        objects = elementsOf(list);
-        const size_t count = objects.size();
-        if (objects.empty() || !isType(objects[0], PLIST_STRING) || stringOf(objects[0]) != "$null") {
+        Ref list = rootItem("$objects");
+        if (list == kNone) throw ArchiveError("the archive has no \"$objects\"");
+        if (!isType(list, Kind::Array)) throw ArchiveError("\"$objects\" is not an array");
+        objectList = list;
+        objectCount = plist.count(list);
+        if (objectCount == 0 || !isType(object(0), Kind::String) || stringOf(object(0)) != "$null") {
             throw ArchiveError("\"$objects\" does not begin with \"$null\"");
         }
-        decoded.resize(count);
-        state.assign(count, kNew);
+        decoded.resize(objectCount);
+        state.assign(objectCount, kNew);
     }
 
+    Ref object(uint64_t uid) const { return plist.element(objectList, uid); }
+
     uint64_t topUID() const {
-        plist_t top = plist_dict_get_item(root, "$top");
-        if (!top) throw ArchiveError("the archive has no \"$top\"");
-        if (!isType(top, PLIST_DICT)) throw ArchiveError("\"$top\" is not a dictionary");
-        plist_t ref = plist_dict_get_item(top, "root");
-        if (!ref) throw ArchiveError("\"$top\" has no \"root\"");
-        if (!isType(ref, PLIST_UID)) throw ArchiveError("\"$top\" key \"root\" is not a UID");
-        return uidOf(ref);
+        Ref top = rootItem("$top");
+        if (top == kNone) throw ArchiveError("the archive has no \"$top\"");
+        if (!isType(top, Kind::Dictionary)) throw ArchiveError("\"$top\" is not a dictionary");
+        Ref ref = plist.find(top, "root");
+        if (ref == kNone) throw ArchiveError("\"$top\" has no \"root\"");
+        if (!isType(ref, Kind::UID)) throw ArchiveError("\"$top\" key \"root\" is not a UID");
+        return plist.uidValue(ref);
     }
 
     Value decodeReference(uint64_t uid, const Where& from) {
-        if (uid >= objects.size()) {
+        if (uid >= objectCount) {
             throw ArchiveError(from.text() + " refers to object " + std::to_string(uid) + ", beyond the " +
-                               std::to_string(objects.size()) + " objects of the archive");
+                               std::to_string(objectCount) + " objects of the archive");
         }
         if (uid == 0) return {};
         if (state[uid] == kDone) return decoded[uid];
@@ -269,14 +253,15 @@ struct KeyedUnarchiver::Impl {
             }
             throw ArchiveError("object " + std::to_string(uid) + " contains itself (a cycle)");
         }
-        plist_t node = objects[uid];
+        const Ref node = object(uid);
+        const Kind kind = kindOf(node);
         Value value;
-        if (isScalar(node)) {
+        if (isScalar(kind)) {
             value = scalarOf(node);
-        } else if (isType(node, PLIST_DICT)) {
+        } else if (kind == Kind::Dictionary) {
             value = decodeRecord(uid, node);
         } else {
-            throw ArchiveError("object " + std::to_string(uid) + " is " + typeName(node) +
+            throw ArchiveError("object " + std::to_string(uid) + " is " + typeName(kind) +
                                ", which keyed archives do not hold in \"$objects\"");
         }
         decoded[uid] = value;
@@ -284,32 +269,50 @@ struct KeyedUnarchiver::Impl {
         return value;
     }
 
-    const ClassInfo& classOf(uint64_t uid, plist_t record) {
+    // Reads a record's entries into the slot for depth `depth`.
+    std::vector<Entry>& readEntries(Ref record, size_t depth) {
+        if (entries.size() <= depth) entries.resize(depth + 1);
+        std::vector<Entry>& list = entries[depth];
+        list.clear();
+        plist.forEachEntry(record, [&](Ref key, Ref value) {
+            list.push_back({plist.stringValue(key), value});
+        });
+        return list;
+    }
+
+    const ClassInfo& classOf(uint64_t uid, const std::vector<Entry>& recordEntries) {
         const auto where = [&] { return "object " + std::to_string(uid); };
-        plist_t ref = plist_dict_get_item(record, "$class");
-        if (!ref) throw ArchiveError(where() + " has no \"$class\"");
-        if (!isType(ref, PLIST_UID)) throw ArchiveError(where() + ": \"$class\" is not a UID");
-        const uint64_t classUID = uidOf(ref);
-        if (classUID == 0 || classUID >= objects.size()) {
+        Ref ref = kNone;
+        for (const Entry& entry : recordEntries) {
+            if (entry.key == "$class") {
+                ref = entry.value;
+                break;
+            }
+        }
+        if (ref == kNone) throw ArchiveError(where() + " has no \"$class\"");
+        if (!isType(ref, Kind::UID)) throw ArchiveError(where() + ": \"$class\" is not a UID");
+        const uint64_t classUID = plist.uidValue(ref);
+        if (classUID == 0 || classUID >= objectCount) {
             throw ArchiveError(where() + ": \"$class\" refers to object " + std::to_string(classUID) +
                                ", which is not a class record");
         }
         if (auto it = classes.find(classUID); it != classes.end()) return it->second;
 
         const std::string recordName = "class record " + std::to_string(classUID) + " (of " + where() + ")";
-        plist_t classRecord = objects[classUID];
-        if (!isType(classRecord, PLIST_DICT)) throw ArchiveError(recordName + " is not a dictionary");
-        plist_t name = plist_dict_get_item(classRecord, "$classname");
-        if (!isType(name, PLIST_STRING)) throw ArchiveError(recordName + " has no \"$classname\" string");
-        plist_t chain = plist_dict_get_item(classRecord, "$classes");
-        if (!isType(chain, PLIST_ARRAY)) throw ArchiveError(recordName + " has no \"$classes\" array");
+        const Ref classRecord = object(classUID);
+        if (!isType(classRecord, Kind::Dictionary)) throw ArchiveError(recordName + " is not a dictionary");
+        Ref name = plist.find(classRecord, "$classname");
+        if (!isType(name, Kind::String)) throw ArchiveError(recordName + " has no \"$classname\" string");
+        Ref chain = plist.find(classRecord, "$classes");
+        if (!isType(chain, Kind::Array)) throw ArchiveError(recordName + " has no \"$classes\" array");
         ClassInfo info;
         info.name = stringOf(name);
-        const std::vector<plist_t> names = elementsOf(chain);
-        info.chain.reserve(names.size());
-        for (plist_t item : names) {
-            if (!isType(item, PLIST_STRING)) {
-                throw ArchiveError(recordName + ": \"$classes\" holds " + typeName(item) +
+        const size_t count = plist.count(chain);
+        info.chain.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            const Ref item = plist.element(chain, i);
+            if (!isType(item, Kind::String)) {
+                throw ArchiveError(recordName + ": \"$classes\" holds " + typeOf(item) +
                                    ", not a class name");
             }
             info.chain.push_back(stringOf(item));
@@ -317,12 +320,12 @@ struct KeyedUnarchiver::Impl {
         return classes.emplace(classUID, std::move(info)).first->second;
     }
 
-    Value decodeRecord(uint64_t uid, plist_t record) {
+    Value decodeRecord(uint64_t uid, Ref record) {
         if (stack.size() >= kMaxObjectDepth) {
             throw ArchiveError("objects nest deeper than " + std::to_string(kMaxObjectDepth) +
                                " levels (at object " + std::to_string(uid) + ")");
         }
-        const ClassInfo& cls = classOf(uid, record);
+        const ClassInfo& cls = classOf(uid, readEntries(record, stack.size()));
         state[uid] = kDecoding;
         stack.push_back({uid, record, &cls});
         struct Pop {
@@ -335,8 +338,8 @@ struct KeyedUnarchiver::Impl {
         if (name == "NSDictionary" || name == "NSMutableDictionary") {
             return decodeDictionary(name == "NSMutableDictionary");
         }
-        if (name == "NSString" || name == "NSMutableString") return decodeWrapped("NS.string", PLIST_STRING);
-        if (name == "NSData" || name == "NSMutableData") return decodeWrapped("NS.data", PLIST_DATA);
+        if (name == "NSString" || name == "NSMutableString") return decodeWrapped("NS.string", Kind::String);
+        if (name == "NSData" || name == "NSMutableData") return decodeWrapped("NS.data", Kind::Data);
         if (const ArchiveClassRegistry::Factory* factory = ArchiveClassRegistry::factoryForClass(name)) {
             std::shared_ptr<Archivable> object = (*factory)(*owner);
             return object ? Value(std::move(object)) : Value();
@@ -348,21 +351,21 @@ struct KeyedUnarchiver::Impl {
     // record; an absent key is an empty list.
     std::vector<Value> decodeReferenceList(std::string_view key) {
         const Frame frame = current();
-        plist_t list = plist_dict_get_item(frame.record, std::string(key).c_str());
+        const Ref list = lookupStored(key);
         std::vector<Value> values;
-        if (!list) return values;
-        if (!isType(list, PLIST_ARRAY)) {
-            throw ArchiveError(describe(frame, key) + " is " + typeName(list) + ", not an array");
+        if (list == kNone) return values;
+        if (!isType(list, Kind::Array)) {
+            throw ArchiveError(describe(frame, key) + " is " + typeOf(list) + ", not an array");
         }
-        const std::vector<plist_t> items = elementsOf(list);
-        values.reserve(items.size());
-        for (size_t i = 0; i < items.size(); ++i) {
-            plist_t item = items[i];
-            if (!isType(item, PLIST_UID)) {
+        const size_t count = plist.count(list);
+        values.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            const Ref item = plist.element(list, i);
+            if (!isType(item, Kind::UID)) {
                 throw ArchiveError(describe(frame, key) + " element " + std::to_string(i) + " is " +
-                                   typeName(item) + ", not a UID");
+                                   typeOf(item) + ", not a UID");
             }
-            values.push_back(decodeReference(uidOf(item), {&frame, key}));
+            values.push_back(decodeReference(plist.uidValue(item), {&frame, key}));
         }
         return values;
     }
@@ -392,64 +395,66 @@ struct KeyedUnarchiver::Impl {
 
     // A mutable string or data: the value inline under its key (or referred
     // to from there); absent, it is empty.
-    Value decodeWrapped(std::string_view key, plist_type type) {
+    Value decodeWrapped(std::string_view key, Kind kind) {
         const Frame frame = current();
-        plist_t node = plist_dict_get_item(frame.record, std::string(key).c_str());
-        const char* wanted = type == PLIST_STRING ? "a string" : "data";
-        if (!node) return type == PLIST_STRING ? Value(std::string()) : Value(Data());
-        if (isType(node, type)) return scalarOf(node);
-        if (isType(node, PLIST_UID)) {
-            Value value = decodeReference(uidOf(node), {&frame, key});
-            if ((type == PLIST_STRING && value.isString()) || (type == PLIST_DATA && value.isData())) {
+        const Ref node = lookupStored(key);
+        const char* wanted = kind == Kind::String ? "a string" : "data";
+        if (node == kNone) return kind == Kind::String ? Value(std::string()) : Value(Data());
+        if (isType(node, kind)) return scalarOf(node);
+        if (isType(node, Kind::UID)) {
+            Value value = decodeReference(plist.uidValue(node), {&frame, key});
+            if ((kind == Kind::String && value.isString()) || (kind == Kind::Data && value.isData())) {
                 return value;
             }
             throw ArchiveError(describe(frame, key) + " does not refer to " + wanted);
         }
-        throw ArchiveError(describe(frame, key) + " is " + typeName(node) + ", not " + wanted);
+        throw ArchiveError(describe(frame, key) + " is " + typeOf(node) + ", not " + wanted);
     }
 
-    ArchiveField fieldOf(plist_t node, const Frame& frame, std::string_view key) {
-        switch (plist_get_node_type(node)) {
-            case PLIST_UID:
-                return ArchiveField::reference(decodeReference(uidOf(node), {&frame, key}));
-            case PLIST_ARRAY: {
+    ArchiveField fieldOf(Ref node, const Frame& frame, std::string_view key) {
+        const Kind kind = kindOf(node);
+        switch (kind) {
+            case Kind::UID:
+                return ArchiveField::reference(decodeReference(plist.uidValue(node), {&frame, key}));
+            case Kind::Array: {
                 ArchiveField field;
                 field.kind = ArchiveField::Kind::Array;
-                const std::vector<plist_t> items = elementsOf(node);
-                field.items.reserve(items.size());
-                for (plist_t item : items) field.items.push_back(fieldOf(item, frame, key));
+                const size_t count = plist.count(node);
+                field.items.reserve(count);
+                for (size_t i = 0; i < count; ++i)
+                    field.items.push_back(fieldOf(plist.element(node, i), frame, key));
                 return field;
             }
-            case PLIST_DICT: {
+            case Kind::Dictionary: {
                 ArchiveField field;
                 field.kind = ArchiveField::Kind::Dictionary;
                 forEachKey(
                     node, false, [&] { return describe(frame, key); },
-                    [&](std::string name, plist_t value) {
+                    [&](std::string name, Ref value) {
                         ArchiveField entry = fieldOf(value, frame, key);
                         field.entries.emplace_back(std::move(name), std::move(entry));
                     });
                 return field;
             }
             default:
-                if (isScalar(node)) return ArchiveField::inlineValue(scalarOf(node));
-                throw ArchiveError(describe(frame, key) + " holds " + typeName(node) +
+                if (isScalar(kind)) return ArchiveField::inlineValue(scalarOf(node));
+                throw ArchiveError(describe(frame, key) + " holds " + typeName(kind) +
                                    ", which this program does not read");
         }
     }
 
-    [[noreturn]] void wrongType(std::string_view key, plist_t node, const char* wanted) const {
-        throw ArchiveError(describe(current(), key) + " is " + typeName(node) + ", not " + wanted);
+    [[noreturn]] void wrongType(std::string_view key, Ref node, const char* wanted) const {
+        throw ArchiveError(describe(current(), key) + " is " + typeOf(node) + ", not " + wanted);
     }
 
     // A number under a key (absent: nil), for the typed decoders.
     Value number(std::string_view key, const char* wanted) const {
-        plist_t node = lookup(key);
-        if (!node) return {};
-        switch (plist_get_node_type(node)) {
-            case PLIST_BOOLEAN:
-            case PLIST_UINT:
-            case PLIST_REAL:
+        const Ref node = lookup(key);
+        if (node == kNone) return {};
+        switch (kindOf(node)) {
+            case Kind::Bool:
+            case Kind::Integer:
+            case Kind::Real:
                 return scalarOf(node);
             default:
                 wrongType(key, node, wanted);
@@ -457,9 +462,7 @@ struct KeyedUnarchiver::Impl {
     }
 };
 
-KeyedUnarchiver::KeyedUnarchiver() : impl_(new Impl) {
-    impl_->owner = this;
-}
+KeyedUnarchiver::KeyedUnarchiver() : impl_(nullptr) {}
 
 KeyedUnarchiver::~KeyedUnarchiver() {
     delete impl_;
@@ -475,23 +478,23 @@ Value KeyedUnarchiver::unarchivedObjectWithData(const uint8_t* bytes, size_t siz
     }
     BinaryPlistCheck::check(bytes, size);
     KeyedUnarchiver unarchiver;
+    unarchiver.impl_ = new Impl(bytes, size);
     Impl& impl = *unarchiver.impl_;
-    plist_from_bin(reinterpret_cast<const char*>(bytes), static_cast<uint32_t>(size), &impl.root);
-    if (!impl.root) throw ArchiveError("binary property list: the data could not be parsed");
+    impl.owner = &unarchiver;
     impl.readRoot();
     return impl.decodeReference(impl.topUID(), {nullptr, "\"$top\" key \"root\""});
 }
 
 bool KeyedUnarchiver::containsValueForKey(std::string_view key) const {
-    return impl_->lookup(key) != nullptr;
+    return impl_->lookup(key) != kNone;
 }
 
 Value KeyedUnarchiver::decodeObject(std::string_view key) {
-    plist_t node = impl_->lookup(key);
-    if (!node) return {};
-    if (!isType(node, PLIST_UID)) impl_->wrongType(key, node, "an object reference");
+    const Ref node = impl_->lookup(key);
+    if (node == kNone) return {};
+    if (!impl_->isType(node, Kind::UID)) impl_->wrongType(key, node, "an object reference");
     const Impl::Frame frame = impl_->current();
-    return impl_->decodeReference(uidOf(node), {&frame, key});
+    return impl_->decodeReference(impl_->plist.uidValue(node), {&frame, key});
 }
 
 bool KeyedUnarchiver::decodeBool(std::string_view key) const {
@@ -511,15 +514,15 @@ float KeyedUnarchiver::decodeFloat(std::string_view key) const {
 }
 
 Data KeyedUnarchiver::decodeBytes(std::string_view key) const {
-    plist_t node = impl_->lookup(key);
-    if (!node) return {};
-    if (!isType(node, PLIST_DATA)) impl_->wrongType(key, node, "data");
-    return dataOf(node);
+    const Ref node = impl_->lookup(key);
+    if (node == kNone) return {};
+    if (!impl_->isType(node, Kind::Data)) impl_->wrongType(key, node, "data");
+    return impl_->plist.dataValue(node);
 }
 
 ArchiveField KeyedUnarchiver::decodeArchiveField(std::string_view key) {
-    plist_t node = impl_->lookup(key);
-    if (!node) return {};
+    const Ref node = impl_->lookup(key);
+    if (node == kNone) return {};
     const Impl::Frame frame = impl_->current();
     return impl_->fieldOf(node, frame, key);
 }
@@ -527,9 +530,9 @@ ArchiveField KeyedUnarchiver::decodeArchiveField(std::string_view key) {
 ArchiveFields KeyedUnarchiver::decodeAllFields() {
     const Impl::Frame frame = impl_->current();
     ArchiveFields fields;
-    forEachKey(
+    impl_->forEachKey(
         frame.record, true, [&] { return Impl::describe(frame); },
-        [&](std::string key, plist_t value) {
+        [&](std::string key, Ref value) {
             ArchiveField field = impl_->fieldOf(value, frame, key);
             fields.emplace_back(std::move(key), std::move(field));
         });
@@ -547,9 +550,9 @@ const std::vector<std::string>& KeyedUnarchiver::classChain() const {
 std::vector<std::string> KeyedUnarchiver::allKeys() const {
     std::vector<std::string> keys;
     const Impl::Frame& frame = impl_->current();
-    forEachKey(
+    impl_->forEachKey(
         frame.record, true, [&] { return Impl::describe(frame); },
-        [&](std::string key, plist_t) { keys.push_back(std::move(key)); });
+        [&](std::string key, Ref) { keys.push_back(std::move(key)); });
     return keys;
 }
 

@@ -1,5 +1,8 @@
 #include "platform/PropertyList.h"
 
+#include "platform/archive/ArchiveError.h"
+#include "platform/archive/BinaryPlistCheck.h"
+
 #include <plist/plist.h>
 
 #include <algorithm>
@@ -197,165 +200,6 @@ Value read(plist_t node, size_t depth) {
     }
 }
 
-// Checks the structure of a binary property list before libplist parses it:
-// libplist recurses once per level and copies a shared object at every
-// reference, so deep nesting overflows its stack and a few shared arrays
-// expand exponentially. Also rejects references out of range and cycles.
-class BinaryScan {
-public:
-    BinaryScan(const uint8_t* bytes, size_t size) : bytes_(bytes) {
-        constexpr size_t kHeader = 8;
-        constexpr size_t kTrailer = 32;
-        if (size < kHeader + kTrailer + 1 || std::memcmp(bytes, "bplist00", kHeader) != 0) {
-            throw PropertyListError("binary property list is truncated or has an unknown version");
-        }
-        const uint8_t* trailer = bytes + size - kTrailer;
-        offsetSize_ = trailer[6];
-        refSize_ = trailer[7];
-        numObjects_ = readUnsigned(size - kTrailer + 8, 8);
-        uint64_t topObject = readUnsigned(size - kTrailer + 16, 8);
-        offsetTable_ = readUnsigned(size - kTrailer + 24, 8);
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) {
-            throw PropertyListError("binary property list has a bad trailer");
-        }
-        if (numObjects_ == 0 || topObject >= numObjects_) {
-            throw PropertyListError("binary property list has no top object");
-        }
-        if (numObjects_ > PropertyList::maximumNodes) throw PropertyListError(nodesMessage());
-        uint64_t trailerStart = size - kTrailer;
-        if (offsetTable_ < kHeader || offsetTable_ > trailerStart ||
-            numObjects_ > (trailerStart - offsetTable_) / offsetSize_) {
-            throw PropertyListError("binary property list has a bad offset table");
-        }
-        topObject_ = topObject;
-    }
-
-    void run() {
-        constexpr uint16_t kUnvisited = 0;
-        constexpr uint16_t kInProgress = 0xFFFF;
-        std::vector<uint16_t> depth(numObjects_, kUnvisited);
-        std::vector<uint32_t> nodes(numObjects_, 0);
-        struct Frame {
-            uint64_t object;
-            uint64_t refs;
-            uint64_t refCount;
-            uint64_t next = 0;
-            uint16_t deepestChild = 0;
-            uint64_t nodeSum = 0;
-        };
-        std::vector<Frame> stack;
-
-        auto enter = [&](uint64_t object) -> bool {
-            uint64_t refs = 0;
-            uint64_t count = 0;
-            if (!containerRefs(object, refs, count)) {
-                depth[object] = 1;
-                nodes[object] = 1;
-                return false;
-            }
-            if (stack.size() >= PropertyList::maximumDepth) throw PropertyListError(depthMessage());
-            depth[object] = kInProgress;
-            stack.push_back(Frame{object, refs, count});
-            return true;
-        };
-
-        enter(topObject_);
-        while (!stack.empty()) {
-            Frame& frame = stack.back();
-            if (frame.next < frame.refCount) {
-                uint64_t child = readUnsigned(frame.refs + frame.next * refSize_, refSize_);
-                ++frame.next;
-                if (child >= numObjects_)
-                    throw PropertyListError("binary property list refers past its objects");
-                if (depth[child] == kInProgress)
-                    throw PropertyListError("binary property list contains itself");
-                if (depth[child] == kUnvisited && enter(child)) continue;
-                if (stack.size() + depth[child] > PropertyList::maximumDepth) {
-                    throw PropertyListError(depthMessage());
-                }
-                frame.deepestChild = std::max(frame.deepestChild, depth[child]);
-                frame.nodeSum += nodes[child];
-                if (frame.nodeSum > PropertyList::maximumNodes) throw PropertyListError(nodesMessage());
-                continue;
-            }
-            uint64_t done = frame.object;
-            depth[done] = static_cast<uint16_t>(frame.deepestChild + 1);
-            if (frame.nodeSum + 1 > PropertyList::maximumNodes) throw PropertyListError(nodesMessage());
-            nodes[done] = static_cast<uint32_t>(frame.nodeSum + 1);
-            stack.pop_back();
-            if (!stack.empty()) {
-                Frame& parent = stack.back();
-                parent.deepestChild = std::max(parent.deepestChild, depth[done]);
-                parent.nodeSum += nodes[done];
-                if (parent.nodeSum > PropertyList::maximumNodes) throw PropertyListError(nodesMessage());
-            }
-        }
-    }
-
-private:
-    uint64_t readUnsigned(uint64_t position, size_t width) const {
-        uint64_t value = 0;
-        for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes_[position + i];
-        return value;
-    }
-
-    // The count in an object's marker, or the integer after it when the
-    // marker's count is 15; `position` moves past both.
-    uint64_t markerCount(uint8_t marker, uint64_t& position) const {
-        uint64_t count = marker & 0x0F;
-        if (count != 0x0F) return count;
-        if (position >= offsetTable_) throw PropertyListError("binary property list is truncated");
-        uint8_t intMarker = bytes_[position];
-        if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) {
-            throw PropertyListError("binary property list has a bad length");
-        }
-        size_t width = size_t{1} << (intMarker & 0x0F);
-        if (position + 1 + width > offsetTable_) throw PropertyListError("binary property list is truncated");
-        count = readUnsigned(position + 1, width);
-        position += 1 + width;
-        return count;
-    }
-
-    // For an array, set or dictionary: where its references start and how
-    // many there are. False for any other object, after checking that a
-    // string holds no NUL (libplist aborts on one).
-    bool containerRefs(uint64_t object, uint64_t& refs, uint64_t& count) const {
-        uint64_t offset = readUnsigned(offsetTable_ + object * offsetSize_, offsetSize_);
-        if (offset < 8 || offset >= offsetTable_)
-            throw PropertyListError("binary property list has a bad offset");
-        uint8_t marker = bytes_[offset];
-        uint8_t kind = marker >> 4;
-        uint64_t position = offset + 1;
-        if (kind == 0x5 || kind == 0x6) {
-            uint64_t length = markerCount(marker, position);
-            uint64_t unit = kind == 0x5 ? 1 : 2;
-            if (length > (offsetTable_ - position) / unit)
-                throw PropertyListError("binary property list is truncated");
-            for (uint64_t i = 0; i < length; ++i) {
-                bool zero = unit == 1 ? bytes_[position + i] == 0
-                                      : bytes_[position + 2 * i] == 0 && bytes_[position + 2 * i + 1] == 0;
-                if (zero) throw PropertyListError("binary property list has a NUL in a string");
-            }
-            return false;
-        }
-        if (kind != 0xA && kind != 0xC && kind != 0xD) return false;
-        count = markerCount(marker, position);
-        uint64_t perEntry = kind == 0xD ? 2 : 1;
-        uint64_t room = (offsetTable_ - position) / refSize_;
-        if (count > room / perEntry) throw PropertyListError("binary property list is truncated");
-        count *= perEntry;
-        refs = position;
-        return true;
-    }
-
-    const uint8_t* bytes_;
-    size_t offsetSize_ = 0;
-    size_t refSize_ = 0;
-    uint64_t numObjects_ = 0;
-    uint64_t topObject_ = 0;
-    uint64_t offsetTable_ = 0;
-};
-
 bool startsWith(std::string_view text, size_t at, std::string_view prefix) {
     return text.size() - at >= prefix.size() && text.compare(at, prefix.size(), prefix) == 0;
 }
@@ -446,7 +290,13 @@ Value PropertyList::valueFromData(const uint8_t* bytes, size_t size) {
     const char* chars = reinterpret_cast<const char*>(bytes);
     plist_t root = nullptr;
     if (size >= 6 && std::memcmp(bytes, "bplist", 6) == 0) {
-        BinaryScan(bytes, size).run();
+        // libplist trusts what it reads; the archive reader's structural check
+        // (offsets, references, cycles, depth, expansion, keys) guards it.
+        try {
+            BinaryPlistCheck::check(bytes, size);
+        } catch (const ArchiveError& error) {
+            throw PropertyListError(error.what());
+        }
         plist_from_bin(chars, static_cast<uint32_t>(size), &root);
     } else {
         std::string_view text(chars, size);

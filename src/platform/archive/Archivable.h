@@ -20,9 +20,7 @@ public:
     virtual std::string archiveClassName() const = 0;
     // The names recorded as "$classes", most derived first; by default the
     // class name followed by "NSObject".
-    virtual std::vector<std::string> archiveClassChain() const {
-        return {archiveClassName(), "NSObject"};
-    }
+    virtual std::vector<std::string> archiveClassChain() const { return {archiveClassName(), "NSObject"}; }
     virtual void encodeWithCoder(KeyedArchiver& coder) const = 0;
 };
 

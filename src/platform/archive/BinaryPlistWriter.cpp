@@ -125,6 +125,8 @@ public:
         flatten(top, 1);
         const unsigned refWidth = widthFor(table_.size() - 1);
         Data out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+        // Most objects are small: a marker and a few bytes or references.
+        out.reserve(out.size() + table_.size() * 8 + refs_.size() * refWidth + 64);
         std::vector<uint64_t> offsets;
         offsets.reserve(table_.size());
         for (const Entry& entry : table_) {
@@ -133,6 +135,7 @@ public:
         }
         const uint64_t tableOffset = out.size();
         const unsigned offsetWidth = widthFor(offsets.empty() ? 0 : offsets.back());
+        out.reserve(out.size() + offsets.size() * offsetWidth + 32);
         for (uint64_t offset : offsets) appendBigEndian(out, offset, offsetWidth);
         out.insert(out.end(), 6, 0);
         out.push_back(static_cast<uint8_t>(offsetWidth));
@@ -144,21 +147,55 @@ public:
     }
 
 private:
-    // One object of the table: a node, or a dictionary key (a string).
+    // One object of the table: a node, or, when `node` is null, the
+    // dictionary key `keys_[first]`. A container's references are
+    // `refs_[first, first + refCount)`.
     struct Entry {
         const PlistNode* node;
-        const std::string* key;
-        std::vector<uint32_t> refs;
+        uint32_t first;
+        uint32_t refCount;
     };
 
-    uint32_t add(const PlistNode* node, const std::string* key) {
-        table_.push_back({node, key, {}});
+    // Dictionary keys recur in every record, mostly as views of the same
+    // text: a small cache by address spares hashing the text each time.
+    struct KeySlot {
+        const char* data = nullptr;
+        size_t size = 0;
+        uint32_t index = 0;
+    };
+    static constexpr size_t kKeySlots = 64;
+
+    // Record fields repeat a few small numbers: the same kind of cache, by
+    // value, in front of the number tables.
+    struct NumberSlot {
+        uint64_t number = 0;
+        uint32_t index = 0;
+        PlistNode::Type type = PlistNode::Type::Bool;
+        bool used = false;
+    };
+    static constexpr size_t kNumberSlots = 256;
+    static size_t numberSlot(PlistNode::Type type, uint64_t number) {
+        return static_cast<size_t>(((number ^ static_cast<uint64_t>(type)) * 0x9E3779B97F4A7C15ull) >> 56);
+    }
+
+    uint32_t add(const PlistNode* node) {
+        table_.push_back({node, 0, 0});
         return static_cast<uint32_t>(table_.size() - 1);
     }
 
-    uint32_t addKey(const std::string& key) {
+    uint32_t add(std::string_view key) {
+        table_.push_back({nullptr, static_cast<uint32_t>(keys_.size()), 0});
+        keys_.push_back(key);
+        return static_cast<uint32_t>(table_.size() - 1);
+    }
+
+    uint32_t addKey(std::string_view key) {
+        const size_t hash = (reinterpret_cast<uintptr_t>(key.data()) >> 3) ^ key.size();
+        KeySlot& slot = keySlots_[hash % kKeySlots];
+        if (slot.data == key.data() && slot.size == key.size() && key.data() != nullptr) return slot.index;
         auto [it, inserted] = strings_.try_emplace(key, 0);
-        if (inserted) it->second = add(nullptr, &key);
+        if (inserted) it->second = add(key);
+        slot = {key.data(), key.size(), it->second};
         return it->second;
     }
 
@@ -171,20 +208,23 @@ private:
         switch (node.type) {
             case Type::String: {
                 auto [it, inserted] = strings_.try_emplace(node.bytes, 0);
-                if (inserted) it->second = add(&node, nullptr);
+                if (inserted) it->second = add(&node);
                 return it->second;
             }
             case Type::Data: {
                 auto [it, inserted] = data_.try_emplace(node.bytes, 0);
-                if (inserted) it->second = add(&node, nullptr);
+                if (inserted) it->second = add(&node);
                 return it->second;
             }
             case Type::Bool:
             case Type::Integer:
             case Type::Real:
             case Type::UID: {
+                NumberSlot& slot = numberSlots_[numberSlot(node.type, node.number)];
+                if (slot.used && slot.type == node.type && slot.number == node.number) return slot.index;
                 auto [it, inserted] = numbers_[static_cast<size_t>(node.type)].try_emplace(node.number, 0);
-                if (inserted) it->second = add(&node, nullptr);
+                if (inserted) it->second = add(&node);
+                slot = {node.number, it->second, node.type, true};
                 return it->second;
             }
             case Type::Array:
@@ -195,14 +235,21 @@ private:
             throw ArchiveError("cannot write a dictionary of " + std::to_string(node.keys.size()) +
                                " keys and " + std::to_string(node.items.size()) + " values");
         }
-        const uint32_t index = add(&node, nullptr);
-        std::vector<uint32_t> refs;
-        refs.reserve(node.keys.size() + node.items.size());
-        if (node.type == Type::Dictionary) {
-            for (const std::string& key : node.keys) refs.push_back(addKey(key));
+        const uint32_t index = add(&node);
+        const size_t keyCount = node.type == Type::Dictionary ? node.keys.size() : 0;
+        const size_t first = refs_.size();
+        const size_t count = keyCount + node.items.size();
+        if (node.items.size() > table_.capacity() - table_.size()) {
+            table_.reserve(table_.size() + node.items.size() + 16);
         }
-        for (const PlistNode& item : node.items) refs.push_back(flatten(item, depth + 1));
-        table_[index].refs = std::move(refs);
+        refs_.resize(first + count);
+        table_[index].first = static_cast<uint32_t>(first);
+        table_[index].refCount = static_cast<uint32_t>(count);
+        for (size_t i = 0; i < keyCount; ++i) refs_[first + i] = addKey(node.keys[i]);
+        for (size_t i = 0; i < node.items.size(); ++i) {
+            const uint32_t ref = flatten(node.items[i], depth + 1);
+            refs_[first + keyCount + i] = ref;
+        }
         return index;
     }
 
@@ -236,9 +283,9 @@ private:
         for (char16_t unit : units) appendBigEndian(out, unit, 2);
     }
 
-    static void writeObject(Data& out, const Entry& entry, unsigned refWidth) {
-        if (entry.key) {
-            writeString(out, *entry.key);
+    void writeObject(Data& out, const Entry& entry, unsigned refWidth) const {
+        if (!entry.node) {
+            writeString(out, keys_[entry.first]);
             return;
         }
         const PlistNode& node = *entry.node;
@@ -274,12 +321,18 @@ private:
             case Type::Array:
             case Type::Dictionary:
                 appendMarker(out, node.type == Type::Array ? 0xA0 : 0xD0, node.items.size());
-                for (uint32_t ref : entry.refs) appendBigEndian(out, ref, refWidth);
+                for (uint32_t i = 0; i < entry.refCount; ++i) {
+                    appendBigEndian(out, refs_[entry.first + i], refWidth);
+                }
                 break;
         }
     }
 
     std::vector<Entry> table_;
+    std::vector<uint32_t> refs_;
+    std::vector<std::string_view> keys_;
+    KeySlot keySlots_[kKeySlots];
+    NumberSlot numberSlots_[kNumberSlots];
     std::unordered_map<std::string_view, uint32_t> strings_;
     std::unordered_map<std::string_view, uint32_t> data_;
     std::unordered_map<uint64_t, uint32_t> numbers_[static_cast<size_t>(PlistNode::Type::UID) + 1];

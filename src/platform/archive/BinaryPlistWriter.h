@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/archive/Value.h"
@@ -29,8 +30,9 @@ struct PlistNode {
     // bytes.
     std::string bytes;
     // Dictionary: the keys, in order, each with the value at the same index
-    // of `items`.
-    std::vector<std::string> keys;
+    // of `items`. The keys are views: the text must outlive the write (the
+    // archiver keeps one copy of each distinct key for the whole archive).
+    std::vector<std::string_view> keys;
     // Array: the elements. Dictionary: the values.
     std::vector<PlistNode> items;
 

@@ -1,10 +1,12 @@
 #include "platform/archive/KeyedArchiver.h"
 
+#include <algorithm>
 #include <bit>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,33 @@ std::string escapedKey(std::string_view key) {
     return escaped;
 }
 
+// One copy of each distinct key text for the whole archive, so that records
+// hold views rather than a string per key, and the writer meets the same
+// address for the same key.
+class KeyTable {
+public:
+    // `key` as written in a record: escaped and repaired.
+    std::string_view escaped(std::string_view key) {
+        if (recent_ < kRecent && recentKeys_[recent_].first == key) return recentKeys_[recent_++].second;
+        auto it = escaped_.find(key);
+        if (it == escaped_.end()) it = escaped_.emplace(std::string(key), escapedKey(key)).first;
+        if (recent_ < kRecent) recentKeys_[recent_++] = {it->first, it->second};
+        return it->second;
+    }
+    // `text` kept as it is.
+    std::string_view plain(std::string text) { return *plain_.insert(std::move(text)).first; }
+    // Records are filled in the same key order object after object: the keys
+    // of the last record are tried first, in turn.
+    void startRecord() { recent_ = 0; }
+
+private:
+    static constexpr size_t kRecent = 16;
+    std::map<std::string, std::string, std::less<>> escaped_;
+    std::set<std::string, std::less<>> plain_;
+    std::pair<std::string_view, std::string_view> recentKeys_[kRecent];
+    size_t recent_ = 0;
+};
+
 const char* typeName(const Value& value) {
     switch (value.type()) {
         case Value::Type::Null:
@@ -45,16 +74,84 @@ const char* typeName(const Value& value) {
     }
 }
 
+// UIDs by address, for containers, objects and data. An archive may hold
+// hundreds of thousands of objects: one flat table, open addressed, rather
+// than a node per entry.
+class IdentityTable {
+public:
+    const uint64_t* find(const void* key) const {
+        if (!key) return hasNull_ ? &nullUID_ : nullptr;
+        if (slots_.empty()) return nullptr;
+        for (size_t i = slotFor(key);; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].key == key) return &slots_[i].uid;
+            if (!slots_[i].key) return nullptr;
+        }
+    }
+    // `key` must not be in the table yet.
+    void insert(const void* key, uint64_t uid) {
+        if (!key) {
+            hasNull_ = true;
+            nullUID_ = uid;
+            return;
+        }
+        reserve(size_ + 1);
+        size_t i = slotFor(key);
+        while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = {key, uid};
+        ++size_;
+    }
+    void reserve(size_t count) {
+        if (count * 2 <= slots_.size()) return;
+        size_t capacity = 16;
+        while (capacity < count * 2) capacity *= 2;
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(capacity, Slot{});
+        for (const Slot& slot : old) {
+            if (!slot.key) continue;
+            size_t i = slotFor(slot.key);
+            while (slots_[i].key) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = slot;
+        }
+    }
+
+private:
+    struct Slot {
+        const void* key = nullptr;
+        uint64_t uid = 0;
+    };
+    size_t slotFor(const void* key) const {
+        const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
+        return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 32) & (slots_.size() - 1);
+    }
+    std::vector<Slot> slots_;
+    size_t size_ = 0;
+    bool hasNull_ = false;
+    uint64_t nullUID_ = 0;
+};
+
+// Record keys mostly share a prefix and differ at the end; most come from the
+// archive's key table, one address per text.
+bool sameKey(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    if (a.data() == b.data() || a.empty()) return true;
+    return a.back() == b.back() && a == b;
+}
+
 // A dictionary being filled, where a key set again replaces its value in
 // place, as the platform's coders do.
 class DictionaryBuilder {
 public:
-    void set(std::string key, PlistNode value) {
+    void reserve(size_t count) {
+        node_.keys.reserve(count);
+        node_.items.reserve(count);
+    }
+    size_t size() const { return node_.keys.size(); }
+    void set(std::string_view key, PlistNode value) {
         // Object records hold a handful of keys: a linear search beats
         // hashing until a record grows large.
         if (index_.empty() && node_.keys.size() < kLinearLimit) {
             for (size_t i = 0; i < node_.keys.size(); ++i) {
-                if (node_.keys[i] == key) {
+                if (sameKey(node_.keys[i], key)) {
                     node_.items[i] = std::move(value);
                     return;
                 }
@@ -63,13 +160,13 @@ public:
                 for (size_t i = 0; i < node_.keys.size(); ++i) index_.emplace(node_.keys[i], i);
                 index_.emplace(key, node_.keys.size());
             }
-            node_.keys.push_back(std::move(key));
+            node_.keys.push_back(key);
             node_.items.push_back(std::move(value));
             return;
         }
         auto [it, inserted] = index_.try_emplace(key, node_.items.size());
         if (inserted) {
-            node_.keys.push_back(std::move(key));
+            node_.keys.push_back(key);
             node_.items.push_back(std::move(value));
         } else {
             node_.items[it->second] = std::move(value);
@@ -80,7 +177,7 @@ public:
 private:
     static constexpr size_t kLinearLimit = 32;
     PlistNode node_ = PlistNode::dictionary();
-    std::unordered_map<std::string, size_t> index_;
+    std::unordered_map<std::string_view, size_t> index_;
 };
 
 PlistNode uidList(const std::vector<uint64_t>& uids) {
@@ -105,13 +202,21 @@ struct KeyedArchiver::Impl {
     KeyedArchiver* owner = nullptr;
     std::vector<PlistNode> objects;
     // Containers, objects and data by identity; strings and numbers by value.
-    std::unordered_map<const void*, uint64_t> byIdentity;
-    std::unordered_set<const void*> inProgress;
+    IdentityTable byIdentity;
+    // Containers and objects being filled, outermost first: a short stack,
+    // at most kMaxObjectDepth deep.
+    std::vector<const void*> inProgress;
     std::unordered_map<std::string, uint64_t> strings;
     std::map<std::pair<int, uint64_t>, uint64_t> numbers;
-    std::unordered_map<std::string, uint64_t> classes;
+    // Class records by name, each with the chains met under that name.
+    std::map<std::string, std::vector<std::pair<std::vector<std::string>, uint64_t>>, std::less<>> classes;
+    KeyTable keys;
+    // The size of the last record filled: the next, often of the same class,
+    // is given room for as many fields at once.
+    size_t recordSizeHint = 0;
     // Every container, object and data written stays alive until the end, so
-    // that no address seen here is reused by another value.
+    // that no address seen here is reused by another value. Members of a
+    // container are held by the container and need no copy here.
     std::vector<Value> keepAlive;
     // Records of the objects whose encodeWithCoder is running, innermost last.
     std::vector<DictionaryBuilder*> records;
@@ -120,7 +225,7 @@ struct KeyedArchiver::Impl {
     // record per element at once rather than growing step by step.
     void reserveFor(size_t count) {
         objects.reserve(objects.size() + count);
-        byIdentity.reserve(byIdentity.size() + count);
+        byIdentity.reserve(objects.size() + count);
         keepAlive.reserve(keepAlive.size() + count);
     }
 
@@ -135,7 +240,8 @@ struct KeyedArchiver::Impl {
         return it->second;
     }
 
-    uint64_t encodeValue(const Value& value) {
+    // `held`: the value is a member of a container already kept alive.
+    uint64_t encodeValue(const Value& value, bool held = false) {
         switch (value.type()) {
             case Value::Type::Null:
                 return 0;
@@ -158,19 +264,18 @@ struct KeyedArchiver::Impl {
             }
             case Value::Type::Data: {
                 const Data& data = value.dataValue();
-                auto [it, inserted] = byIdentity.try_emplace(&data, 0);
-                if (inserted) {
-                    keepAlive.push_back(value);
-                    it->second = append(PlistNode::data(data.data(), data.size()));
-                }
-                return it->second;
+                if (const uint64_t* uid = byIdentity.find(&data)) return *uid;
+                if (!held) keepAlive.push_back(value);
+                const uint64_t uid = append(PlistNode::data(data.data(), data.size()));
+                byIdentity.insert(&data, uid);
+                return uid;
             }
             case Value::Type::Array:
-                return encodeArray(value);
+                return encodeArray(value, held);
             case Value::Type::Dictionary:
-                return encodeDictionary(value);
+                return encodeDictionary(value, held);
             case Value::Type::Object:
-                return encodeObject(value);
+                return encodeObject(value, held);
         }
         return 0;
     }
@@ -178,9 +283,9 @@ struct KeyedArchiver::Impl {
     // Takes the UID of a container or object and fills its record; the class
     // record follows its members, as the platform writes it.
     template <class Fill, class ClassOf>
-    uint64_t encodeRecord(const void* identity, const Value& value, Fill fill, ClassOf classOf) {
-        if (auto it = byIdentity.find(identity); it != byIdentity.end()) return it->second;
-        if (inProgress.count(identity)) {
+    uint64_t encodeRecord(const void* identity, const Value& value, bool held, Fill fill, ClassOf classOf) {
+        if (const uint64_t* known = byIdentity.find(identity)) return *known;
+        if (std::find(inProgress.begin(), inProgress.end(), identity) != inProgress.end()) {
             throw ArchiveError("cannot archive a cycle: " + classOf().first + " contains itself");
         }
         if (inProgress.size() >= kMaxObjectDepth) {
@@ -188,27 +293,31 @@ struct KeyedArchiver::Impl {
                                std::to_string(kMaxObjectDepth) + " levels");
         }
         const uint64_t uid = append(PlistNode());
-        inProgress.insert(identity);
-        keepAlive.push_back(value);
+        const size_t depth = inProgress.size();
+        inProgress.push_back(identity);
+        if (!held) keepAlive.push_back(value);
         DictionaryBuilder record;
+        record.reserve(recordSizeHint);
+        keys.startRecord();
         fill(record);
-        inProgress.erase(identity);
+        inProgress.resize(depth);
         auto [name, chain] = classOf();
         record.set("$class", PlistNode::uid(classRecord(name, chain)));
+        recordSizeHint = record.size();
         objects[uid] = record.take();
-        byIdentity.emplace(identity, uid);
+        byIdentity.insert(identity, uid);
         return uid;
     }
 
-    uint64_t encodeArray(const Value& value) {
+    uint64_t encodeArray(const Value& value, bool held) {
         const ValueArray& array = *value.arrayValue();
         return encodeRecord(
-            &array, value,
+            &array, value, held,
             [&](DictionaryBuilder& record) {
                 std::vector<uint64_t> uids;
                 uids.reserve(array.items.size());
                 reserveFor(array.items.size());
-                for (const Value& item : array.items) uids.push_back(encodeValue(item));
+                for (const Value& item : array.items) uids.push_back(encodeValue(item, true));
                 record.set("NS.objects", uidList(uids));
             },
             [&]() -> std::pair<std::string, std::vector<std::string>> {
@@ -217,18 +326,19 @@ struct KeyedArchiver::Impl {
             });
     }
 
-    uint64_t encodeDictionary(const Value& value) {
+    uint64_t encodeDictionary(const Value& value, bool held) {
         const ValueDictionary& dictionary = *value.dictionaryValue();
         return encodeRecord(
-            &dictionary, value,
+            &dictionary, value, held,
             [&](DictionaryBuilder& record) {
                 // All keys first, then all values, as the platform writes them.
                 std::vector<uint64_t> keys;
                 std::vector<uint64_t> values;
                 keys.reserve(dictionary.entries.size());
                 values.reserve(dictionary.entries.size());
-                for (const auto& entry : dictionary.entries) keys.push_back(encodeValue(entry.first));
-                for (const auto& entry : dictionary.entries) values.push_back(encodeValue(entry.second));
+                for (const auto& entry : dictionary.entries) keys.push_back(encodeValue(entry.first, true));
+                for (const auto& entry : dictionary.entries)
+                    values.push_back(encodeValue(entry.second, true));
                 record.set("NS.keys", uidList(keys));
                 record.set("NS.objects", uidList(values));
             },
@@ -240,10 +350,10 @@ struct KeyedArchiver::Impl {
             });
     }
 
-    uint64_t encodeObject(const Value& value) {
+    uint64_t encodeObject(const Value& value, bool held) {
         const std::shared_ptr<Archivable>& object = value.objectValue();
         return encodeRecord(
-            object.get(), value,
+            object.get(), value, held,
             [&](DictionaryBuilder& record) {
                 records.push_back(&record);
                 struct Pop {
@@ -257,15 +367,15 @@ struct KeyedArchiver::Impl {
             });
     }
 
-    uint64_t classRecord(const std::string& name, const std::vector<std::string>& chain) {
-        std::string key = name;
-        for (const std::string& cls : chain) {
-            key += '\0';
-            key += cls;
+    uint64_t classRecord(const std::string& name, std::vector<std::string>& chain) {
+        auto it = classes.find(name);
+        if (it == classes.end()) it = classes.try_emplace(name).first;
+        for (const auto& [knownChain, uid] : it->second) {
+            if (knownChain == chain) return uid;
         }
-        auto [it, inserted] = classes.try_emplace(key, 0);
-        if (inserted) it->second = append(classRecordNode(name, chain));
-        return it->second;
+        const uint64_t uid = append(classRecordNode(name, chain));
+        it->second.emplace_back(std::move(chain), uid);
+        return uid;
     }
 
     DictionaryBuilder& currentRecord(std::string_view key) const {
@@ -277,7 +387,8 @@ struct KeyedArchiver::Impl {
     }
 
     void set(std::string_view key, PlistNode node) {
-        currentRecord(key).set(escapedKey(key), std::move(node));
+        DictionaryBuilder& record = currentRecord(key);
+        record.set(keys.escaped(key), std::move(node));
     }
 
     PlistNode fieldNode(const ArchiveField& field, std::string_view key, size_t depth) {
@@ -298,7 +409,7 @@ struct KeyedArchiver::Impl {
             case ArchiveField::Kind::Dictionary: {
                 DictionaryBuilder dictionary;
                 for (const auto& [name, item] : field.entries) {
-                    dictionary.set(archivableString(name), fieldNode(item, key, depth + 1));
+                    dictionary.set(keys.plain(archivableString(name)), fieldNode(item, key, depth + 1));
                 }
                 return dictionary.take();
             }

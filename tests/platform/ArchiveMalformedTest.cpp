@@ -2,7 +2,9 @@
 // crashes, never allocates what the input size does not justify.
 
 #include <gtest/gtest.h>
+
 #include <plist/plist.h>
+#include "HandMadePlist.h"
 
 #include <functional>
 #include <initializer_list>
@@ -75,25 +77,7 @@ Data withRoot(std::initializer_list<std::pair<const char*, plist_t>> entries) {
 
 // A binary property list laid out by hand: object bytes, two-byte offsets.
 Data raw(const std::vector<std::vector<uint8_t>>& objects, uint64_t top = 0, uint8_t refWidth = 1) {
-    Data out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-    std::vector<uint64_t> offsets;
-    for (const auto& object : objects) {
-        offsets.push_back(out.size());
-        out.insert(out.end(), object.begin(), object.end());
-    }
-    const uint64_t table = out.size();
-    for (uint64_t offset : offsets) {
-        out.push_back(static_cast<uint8_t>(offset >> 8));
-        out.push_back(static_cast<uint8_t>(offset));
-    }
-    const auto be64 = [&](uint64_t v) {
-        for (int i = 7; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    out.insert(out.end(), {0, 0, 0, 0, 0, 0, 2, refWidth});
-    be64(objects.size());
-    be64(top);
-    be64(table);
-    return out;
+    return testing::handMadePlist(objects, top, refWidth);
 }
 
 std::vector<uint8_t> rawArray(const std::vector<uint64_t>& refs, uint8_t refWidth = 1) {

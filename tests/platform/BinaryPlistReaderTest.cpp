@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "HandMadePlist.h"
+
 #include <string>
 #include <vector>
 
@@ -20,21 +22,7 @@ using Kind = BinaryPlistReader::Kind;
 // A binary property list of the given objects (one-byte references, two-byte
 // offsets), its top object first unless said otherwise.
 Data plist(const std::vector<std::vector<uint8_t>>& objects, uint64_t top = 0) {
-    Data out = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-    std::vector<uint64_t> offsets;
-    for (const auto& object : objects) {
-        offsets.push_back(out.size());
-        out.insert(out.end(), object.begin(), object.end());
-    }
-    const uint64_t table = out.size();
-    for (uint64_t offset : offsets) {
-        out.push_back(static_cast<uint8_t>(offset >> 8));
-        out.push_back(static_cast<uint8_t>(offset));
-    }
-    out.insert(out.end(), {0, 0, 0, 0, 0, 0, 2, 1});
-    for (uint64_t v : {uint64_t{objects.size()}, top, table}) {
-        for (int i = 7; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
+    Data out = testing::handMadePlist(objects, top);
     BinaryPlistCheck::check(out.data(), out.size());
     return out;
 }

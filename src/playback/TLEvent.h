@@ -1,0 +1,87 @@
+#pragma once
+
+// The one real-time event record: a streamer, punch, cue-start flash, click,
+// beeps, overlay-text change, reel mute or cue change. Its only field is the
+// contents dictionary; every property is a key in it. Writing a value stores
+// it (none removes the key) and announces the change of that key.
+//
+// Keys: "eventType" (four-character code), "eventLength" (streamer: feet;
+// punch: holes; cue start and click: 1), "eventSize" (0 small, 1 regular,
+// 2 large), "eventColor" (archived colour data, always calibrated RGB),
+// "customName", "noteOn", "sysexArray", "beepCount", "beepTime",
+// "beepPunches", "volume", "text", "cueNumber", "document" (the document's
+// handle, for a cue change).
+//
+// Threads: an event belongs to one thread at a time; made on the sync thread
+// for a visual click and handed over, otherwise main thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/FourCharCode.h"
+#include "platform/KeyValueObservable.h"
+#include "platform/archive/Archivable.h"
+#include "platform/archive/Color.h"
+#include "platform/archive/Value.h"
+
+namespace tollvane {
+
+class KeyedUnarchiver;
+
+class TLEvent : public Archivable, public KeyValueObservable {
+public:
+    static constexpr uint32_t kStreamer = fourCharCode("stmr");
+    static constexpr uint32_t kPunch = fourCharCode("pnch");
+    static constexpr uint32_t kCueStart = fourCharCode("strt");
+    static constexpr uint32_t kClick = fourCharCode("clix");
+    static constexpr uint32_t kBeeps = fourCharCode("beep");
+    static constexpr uint32_t kTextChange = fourCharCode("txch");
+    static constexpr uint32_t kReelMute = fourCharCode("rmut");
+    static constexpr uint32_t kCueChange = fourCharCode("qchg");
+
+    // Empty contents.
+    TLEvent();
+
+    // Factories: length 3, size 1, green / length 1, size 1, white / ...
+    static std::shared_ptr<TLEvent> streamerEvent();
+    static std::shared_ptr<TLEvent> punchEvent();
+    static std::shared_ptr<TLEvent> cueStartEvent();
+    static std::shared_ptr<TLEvent> clickEvent();
+    static std::shared_ptr<TLEvent> beepEvent();
+    static std::shared_ptr<TLEvent> textChangeEvent();
+    static std::shared_ptr<TLEvent> reelMuteEvent();
+    static std::shared_ptr<TLEvent> cueChangeEvent();
+
+    // The contents (a mutable dictionary shared with nobody else).
+    const ValueDictionary& contents() const { return *contents_; }
+    // The value under a key, or nil.
+    Value valueForKey(std::string_view key) const;
+    // Stores (nil removes) and announces the key; "eventColor" is stored as
+    // calibrated RGB colour data whatever colour data it is given.
+    void setValueForKey(std::string_view key, const Value& value);
+
+    uint32_t eventType() const;
+    void setEventType(uint32_t type);
+    // The unarchived "eventColor" for streamers and punches; null otherwise.
+    std::shared_ptr<Color> color() const;
+    // A name for the kind ("Streamer", "Punch", ...).
+    std::string defaultName() const;
+    // "customName" when present, else defaultName.
+    std::string eventName() const;
+    // "TLEvent, contents = %@".
+    std::string description() const;
+
+    std::shared_ptr<TLEvent> copy() const;
+
+    std::string archiveClassName() const override { return "TLEvent"; }
+    void encodeWithCoder(KeyedArchiver& coder) const override;
+    static std::shared_ptr<Archivable> decode(KeyedUnarchiver& coder);
+    static void registerArchiveClass();
+
+private:
+    std::shared_ptr<ValueDictionary> contents_;
+};
+
+}  // namespace tollvane

@@ -272,3 +272,24 @@ TEST(ArchiveCoder, FloatsAreWrittenAsFloats) {
 
 }  // namespace
 }  // namespace tollvane
+
+namespace tollvane {
+namespace {
+
+// A missing object held in a pointer is nil: it archives as "$null" rather
+// than as an object record with nothing behind it.
+TEST(ArchiveCoder, NullPointersAreNil) {
+    Value root = Value::dictionary();
+    root.dictionaryValue()->set("object", Value(std::shared_ptr<GenericArchiveObject>()));
+    root.dictionaryValue()->set("array", Value(std::shared_ptr<ValueArray>()));
+    EXPECT_TRUE(root.dictionaryValue()->find("object")->isNull());
+    const Value back = roundTrip(root);
+    ASSERT_TRUE(back.isDictionary());
+    EXPECT_TRUE(back.dictionaryValue()->find("object") == nullptr ||
+                back.dictionaryValue()->find("object")->isNull());
+    EXPECT_TRUE(back.dictionaryValue()->find("array") == nullptr ||
+                back.dictionaryValue()->find("array")->isNull());
+}
+
+}  // namespace
+}  // namespace tollvane

@@ -69,11 +69,18 @@ public:
     Value(std::string_view s) : Value(std::string(s)) {}
     Value(std::string s);
     Value(Data d);
-    Value(std::shared_ptr<ValueArray> a) : storage_(std::move(a)) {}
-    Value(std::shared_ptr<ValueDictionary> d) : storage_(std::move(d)) {}
-    Value(std::shared_ptr<Archivable> o) : storage_(std::move(o)) {}
+    // A null container or object is nil, as a nil object is on the platform.
+    Value(std::shared_ptr<ValueArray> a) {
+        if (a) storage_ = std::move(a);
+    }
+    Value(std::shared_ptr<ValueDictionary> d) {
+        if (d) storage_ = std::move(d);
+    }
+    Value(std::shared_ptr<Archivable> o) {
+        if (o) storage_ = std::move(o);
+    }
     template <class T, class = std::enable_if_t<std::is_base_of_v<Archivable, T>>>
-    Value(std::shared_ptr<T> o) : storage_(std::shared_ptr<Archivable>(std::move(o))) {}
+    Value(std::shared_ptr<T> o) : Value(std::shared_ptr<Archivable>(std::move(o))) {}
 
     // New empty containers (mutable: they are being built by the program).
     static Value array(std::vector<Value> items = {});

@@ -52,30 +52,61 @@ int MusicSequence::trackIndex(const MusicTrack* track, uint32_t& index) const {
     return kMusicSequenceError_TrackNotFound;
 }
 
+TempoMap& MusicSequence::privateTempoMapLocked() const {
+    if (!tempoMap_) {
+        tempoMap_ = std::make_shared<TempoMap>();
+        tempoPartStale_ = true;
+        meterPartStale_ = true;
+    } else if (tempoMapShared_) {
+        tempoMap_ = std::make_shared<TempoMap>(*tempoMap_);
+    }
+    tempoMapShared_ = false;
+    return *tempoMap_;
+}
+
+const TempoMap& MusicSequence::tempoMapLocked(bool tempo, bool meter) const {
+    if (tempoMap_ && !(tempo && tempoPartStale_) && !(meter && meterPartStale_)) return *tempoMap_;
+    TempoMap& map = privateTempoMapLocked();
+    if (tempo && tempoPartStale_) {
+        map.rebuildTempo(tempoTrack_->events_);
+        tempoPartStale_ = false;
+    }
+    if (meter && meterPartStale_) {
+        map.rebuildMeter(tempoTrack_->events_);
+        meterPartStale_ = false;
+    }
+    return map;
+}
+
 std::shared_ptr<const TempoMap> MusicSequence::tempoMap() const {
     std::lock_guard lock(mutex_);
-    if (!tempoMap_) tempoMap_ = TempoMap::build(tempoTrack_->events_);
+    tempoMapLocked(true, true);
+    tempoMapShared_ = true;
     return tempoMap_;
 }
 
 int MusicSequence::secondsForBeats(double beats, double& seconds) const {
     if (!std::isfinite(beats)) return kMusicSequenceError_InvalidArgument;
-    seconds = tempoMap()->secondsForBeats(beats);
+    std::lock_guard lock(mutex_);
+    seconds = tempoMapLocked(true, false).secondsForBeats(beats);
     return kMusicSequenceNoErr;
 }
 
 int MusicSequence::beatsForSeconds(double seconds, double& beats) const {
     if (!std::isfinite(seconds)) return kMusicSequenceError_InvalidArgument;
-    beats = tempoMap()->beatsForSeconds(seconds);
+    std::lock_guard lock(mutex_);
+    beats = tempoMapLocked(true, false).beatsForSeconds(seconds);
     return kMusicSequenceNoErr;
 }
 
 int MusicSequence::beatsToBarBeatTime(double beats, uint16_t subbeatDivisor, BarBeatTime& out) const {
-    return tempoMap()->beatsToBarBeatTime(beats, subbeatDivisor, out);
+    std::lock_guard lock(mutex_);
+    return tempoMapLocked(false, true).beatsToBarBeatTime(beats, subbeatDivisor, out);
 }
 
 int MusicSequence::barBeatTimeToBeats(const BarBeatTime& time, double& beats) const {
-    return tempoMap()->barBeatTimeToBeats(time, beats);
+    std::lock_guard lock(mutex_);
+    return tempoMapLocked(false, true).barBeatTimeToBeats(time, beats);
 }
 
 double MusicSequence::lengthInBeats() const {
@@ -176,6 +207,26 @@ uint64_t MusicSequence::changeCount() const {
 void MusicSequence::trackChangedLocked(const MusicTrack& track) {
     ++changeCount_;
     if (&track == tempoTrack_.get()) tempoMap_.reset();
+}
+
+void MusicSequence::tempoTrackEventAddedLocked(const MusicEventData& event) {
+    ++changeCount_;
+    if (!tempoMap_) return;
+    if (TempoMap::isTempoEvent(event)) {
+        if (tempoPartStale_) return;
+        if (!tempoMap_->canExtendTempoWith(event)) {
+            tempoPartStale_ = true;
+            return;
+        }
+        privateTempoMapLocked().applyTempo(event);
+    } else if (TempoMap::isMeterEvent(event)) {
+        if (meterPartStale_) return;
+        if (!tempoMap_->canExtendMeterWith(event)) {
+            meterPartStale_ = true;
+            return;
+        }
+        privateTempoMapLocked().applyMeter(event);
+    }
 }
 
 int MusicSequence::setPlaybackRate(double rate) {

@@ -8,8 +8,17 @@
 // Threads: every member may be called from any thread; none is real-time
 // safe. One store lock guards the tracks and their events; it is held only
 // inside a call, never while calling out (the user callback is called by the
-// player, not from here). Conversions read the current TempoMap snapshot,
-// which reflects every tempo and meter event added before the call.
+// player, not from here). Conversions read the current tempo map, which
+// reflects every tempo and meter event added before the call.
+//
+// The tempo map is kept private until tempoMap() hands it out; from then on
+// it is a snapshot that never changes (the next change works on a copy). Its
+// tempo part and its meter part are kept up to date apart: an added tempo
+// (meter) event at or after every other of its kind extends its part in
+// place, an earlier one makes that part alone be rebuilt when next used, and
+// any other change of the tempo track rebuilds both. So building a sequence
+// that alternates additions and conversions stays linear when each kind is
+// added in time order, and looking up bars never waits for tempo changes.
 
 #include <atomic>
 #include <cstddef>
@@ -82,7 +91,8 @@ public:
     int beatsForSeconds(double seconds, double& beats) const;
     int beatsToBarBeatTime(double beats, uint16_t subbeatDivisor, BarBeatTime& out) const;
     int barBeatTimeToBeats(const BarBeatTime& time, double& beats) const;
-    // The current snapshot (cheap: built once per change of the tempo track).
+    // The current map as a snapshot that never changes (cheap while the
+    // tempo track does not change).
     std::shared_ptr<const TempoMap> tempoMap() const;
 
     // The longest track length, tempo track included.
@@ -127,11 +137,24 @@ private:
 
     // Callers hold mutex_. Called after any change of `track`.
     void trackChangedLocked(const MusicTrack& track);
+    // Callers hold mutex_. Called after one event was added to the tempo track.
+    void tempoTrackEventAddedLocked(const MusicEventData& event);
+    // Callers hold mutex_. The map with the named parts current.
+    const TempoMap& tempoMapLocked(bool tempo, bool meter) const;
+    // Callers hold mutex_. The map, made private (copied if handed out) to be
+    // changed.
+    TempoMap& privateTempoMapLocked() const;
 
     mutable std::mutex mutex_;
     std::unique_ptr<MusicTrack> tempoTrack_;
     std::vector<std::unique_ptr<MusicTrack>> tracks_;
-    mutable std::shared_ptr<const TempoMap> tempoMap_;  // null when stale; guarded by mutex_
+    // Guarded by mutex_. Null until first used and after changes that are
+    // not additions. Once handed out by tempoMap() it is never changed again
+    // (tempoMapShared_). A stale part is rebuilt when next used.
+    mutable std::shared_ptr<TempoMap> tempoMap_;
+    mutable bool tempoMapShared_ = false;
+    mutable bool tempoPartStale_ = false;
+    mutable bool meterPartStale_ = false;
     std::shared_ptr<const UserCallback> userCallback_;
     uint64_t changeCount_ = 0;
     std::atomic<double> playbackRate_{1.0};

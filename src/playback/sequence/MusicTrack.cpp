@@ -131,8 +131,14 @@ int MusicTrack::newAUPresetEvent(double beats, const AUPresetEvent& preset) {
 int MusicTrack::addEvent(MusicEventData event) {
     if (const int status = check(event); status != kMusicSequenceNoErr) return status;
     std::lock_guard lock(sequence_->mutex_);
-    insertLocked(std::move(event));
-    changedLocked();
+    const MusicEventData& added = insertLocked(std::move(event));
+    // One more event can only move the end later.
+    if (eventsEndValid_) eventsEnd_ = std::max(eventsEnd_, endOf(added));
+    if (isTempoTrack_) {
+        sequence_->tempoTrackEventAddedLocked(added);
+    } else {
+        sequence_->trackChangedLocked(*this);
+    }
     return kMusicSequenceNoErr;
 }
 
@@ -154,14 +160,14 @@ int MusicTrack::addEvents(std::vector<MusicEventData> events) {
     return kMusicSequenceNoErr;
 }
 
-void MusicTrack::insertLocked(MusicEventData&& event) {
+const MusicEventData& MusicTrack::insertLocked(MusicEventData&& event) {
     if (event.type == kMusicEventType_User) ++userEventCount_;
     if (events_.empty() || events_.back().timeStamp <= event.timeStamp) {
         events_.push_back(std::move(event));
-        return;
+        return events_.back();
     }
     auto at = std::upper_bound(events_.begin(), events_.end(), event, earlier);
-    events_.insert(at, std::move(event));
+    return *events_.insert(at, std::move(event));
 }
 
 void MusicTrack::changedLocked() {

@@ -81,8 +81,8 @@ private:
     friend class MusicSequence;
     MusicTrack(MusicSequence& sequence, bool isTempoTrack);
 
-    // Callers hold the store lock.
-    void insertLocked(MusicEventData&& event);
+    // Callers hold the store lock. Answers where the event went.
+    const MusicEventData& insertLocked(MusicEventData&& event);
     void changedLocked();
     double lengthLocked() const;
 

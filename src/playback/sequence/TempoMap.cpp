@@ -46,47 +46,82 @@ TempoMap::TempoMap() : tempo_(1), meter_{meterSegment(0.0, 1, TimeSignature{})} 
 std::shared_ptr<const TempoMap> TempoMap::build(const std::vector<MusicEventData>& tempoTrackEvents) {
     auto map = std::make_shared<TempoMap>();
     for (const MusicEventData& event : tempoTrackEvents) {
-        if (!std::isfinite(event.timeStamp)) continue;
-        const double beat = clampedStart(event.timeStamp);
-
-        double bpm = 0.0;
-        if (event.readTempo(bpm)) {
-            if (!std::isfinite(bpm) || bpm <= 0.0) continue;
-            TempoSegment& last = map->tempo_.back();
-            if (beat == last.beat) {
-                last.bpm = bpm;
-                last.secondsPerBeat = 60.0 / bpm;
-            } else {
-                TempoSegment next;
-                next.beat = beat;
-                next.seconds = last.seconds + (beat - last.beat) * last.secondsPerBeat;
-                next.bpm = bpm;
-                next.secondsPerBeat = 60.0 / bpm;
-                map->tempo_.push_back(next);
-            }
-            continue;
-        }
-
-        uint8_t metaType = 0;
-        const uint8_t* data = nullptr;
-        uint32_t length = 0;
-        if (!event.readMeta(metaType, data, length) || metaType != kTimeSignatureMetaType || length < 4)
-            continue;
-        if (data[0] == 0 || data[1] > kMaxDenominatorExponent) continue;
-        const TimeSignature signature{data[0], static_cast<uint16_t>(1u << data[1])};
-
-        MeterSegment& last = map->meter_.back();
-        const double barsElapsed = (beat - last.beat) / last.beatsPerBar;
-        if (barsElapsed <= kSubbeatTolerance * 1e-3) {
-            last = meterSegment(last.beat, last.bar, signature);
-            continue;
-        }
-        // A meter that does not fall on a bar line cuts the bar in progress
-        // short; its own first bar starts at the event.
-        const auto bars = static_cast<int64_t>(std::ceil(barsElapsed - 1e-9 * std::max(1.0, barsElapsed)));
-        map->meter_.push_back(meterSegment(beat, last.bar + bars, signature));
+        map->applyTempo(event);
+        map->applyMeter(event);
     }
     return map;
+}
+
+namespace {
+
+bool readTimeSignature(const MusicEventData& event, const uint8_t*& data) {
+    uint8_t metaType = 0;
+    uint32_t length = 0;
+    return event.readMeta(metaType, data, length) && metaType == kTimeSignatureMetaType && length >= 4;
+}
+
+}  // namespace
+
+bool TempoMap::isTempoEvent(const MusicEventData& event) {
+    double bpm = 0.0;
+    return event.readTempo(bpm);
+}
+
+bool TempoMap::isMeterEvent(const MusicEventData& event) {
+    const uint8_t* data = nullptr;
+    return readTimeSignature(event, data);
+}
+
+void TempoMap::rebuildTempo(const std::vector<MusicEventData>& tempoTrackEvents) {
+    tempo_.assign(1, TempoSegment{});
+    lastTempoTime_ = -std::numeric_limits<double>::infinity();
+    for (const MusicEventData& event : tempoTrackEvents) applyTempo(event);
+}
+
+void TempoMap::rebuildMeter(const std::vector<MusicEventData>& tempoTrackEvents) {
+    meter_.assign(1, meterSegment(0.0, 1, TimeSignature{}));
+    lastMeterTime_ = -std::numeric_limits<double>::infinity();
+    for (const MusicEventData& event : tempoTrackEvents) applyMeter(event);
+}
+
+void TempoMap::applyTempo(const MusicEventData& event) {
+    double bpm = 0.0;
+    if (!std::isfinite(event.timeStamp) || !event.readTempo(bpm)) return;
+    lastTempoTime_ = std::max(lastTempoTime_, event.timeStamp);
+    if (!std::isfinite(bpm) || bpm <= 0.0) return;
+    const double beat = clampedStart(event.timeStamp);
+    TempoSegment& last = tempo_.back();
+    if (beat == last.beat) {
+        last.bpm = bpm;
+        last.secondsPerBeat = 60.0 / bpm;
+        return;
+    }
+    TempoSegment next;
+    next.beat = beat;
+    next.seconds = last.seconds + (beat - last.beat) * last.secondsPerBeat;
+    next.bpm = bpm;
+    next.secondsPerBeat = 60.0 / bpm;
+    tempo_.push_back(next);
+}
+
+void TempoMap::applyMeter(const MusicEventData& event) {
+    const uint8_t* data = nullptr;
+    if (!std::isfinite(event.timeStamp) || !readTimeSignature(event, data)) return;
+    lastMeterTime_ = std::max(lastMeterTime_, event.timeStamp);
+    if (data[0] == 0 || data[1] > kMaxDenominatorExponent) return;
+    const TimeSignature signature{data[0], static_cast<uint16_t>(1u << data[1])};
+    const double beat = clampedStart(event.timeStamp);
+
+    MeterSegment& last = meter_.back();
+    const double barsElapsed = (beat - last.beat) / last.beatsPerBar;
+    if (barsElapsed <= kSubbeatTolerance * 1e-3) {
+        last = meterSegment(last.beat, last.bar, signature);
+        return;
+    }
+    // A meter that does not fall on a bar line cuts the bar in progress
+    // short; its own first bar starts at the event.
+    const auto bars = static_cast<int64_t>(std::ceil(barsElapsed - 1e-9 * std::max(1.0, barsElapsed)));
+    meter_.push_back(meterSegment(beat, last.bar + bars, signature));
 }
 
 const TempoMap::TempoSegment& TempoMap::tempoSegmentForBeats(double beats) const {

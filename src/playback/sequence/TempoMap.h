@@ -26,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -82,12 +83,31 @@ public:
     const std::vector<MeterSegment>& meterSegments() const { return meter_; }
 
 private:
+    friend class MusicSequence;
+
+    // Incremental building, for the sequence's own private map (a published
+    // snapshot is never changed). The tempo part depends only on the tempo
+    // events and the meter part only on the meter events, in track order;
+    // an event at or after every applied event of its kind comes last among
+    // them in the track, so applying it gives what build() would give.
+    static bool isTempoEvent(const MusicEventData& event);
+    static bool isMeterEvent(const MusicEventData& event);
+    bool canExtendTempoWith(const MusicEventData& event) const { return event.timeStamp >= lastTempoTime_; }
+    bool canExtendMeterWith(const MusicEventData& event) const { return event.timeStamp >= lastMeterTime_; }
+    void applyTempo(const MusicEventData& event);
+    void applyMeter(const MusicEventData& event);
+    void rebuildTempo(const std::vector<MusicEventData>& tempoTrackEvents);
+    void rebuildMeter(const std::vector<MusicEventData>& tempoTrackEvents);
+
     const TempoSegment& tempoSegmentForBeats(double beats) const;
     const MeterSegment& meterSegmentForBeats(double beats) const;
     const MeterSegment& meterSegmentForBar(int64_t bar) const;
 
     std::vector<TempoSegment> tempo_;  // never empty; the first starts at beat 0
     std::vector<MeterSegment> meter_;  // never empty; the first starts at beat 0, bar 1
+    // Time stamps of the last tempo and meter events applied.
+    double lastTempoTime_ = -std::numeric_limits<double>::infinity();
+    double lastMeterTime_ = -std::numeric_limits<double>::infinity();
 };
 
 }  // namespace tollvane

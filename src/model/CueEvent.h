@@ -75,6 +75,10 @@ public:
     virtual void setLockType(int32_t lockType);
     // setLockTypeNumber: the undoable form the inspector uses.
     void setLockTypeNumber(const Value& lockType);
+    // The lock setters register "Change Event Lock Time" (in setLockTime:
+    // form) and ask the cue to recompile. A user's position below 128 is
+    // raised to 128; positions written while lock times update automatically
+    // (compilation's write-back, copies, decoding) are kept as given.
     double lockPrerollShiftedBeats() const { return lockPrerollShiftedBeats_; }
     void setLockPrerollShiftedBeats(double beats);
     int32_t lockBar() const { return lockBar_; }
@@ -82,6 +86,8 @@ public:
     std::shared_ptr<EMTimecode> lockTimecode() const { return lockTimecode_; }
     void setLockTimecode(std::shared_ptr<EMTimecode> timecode);
 
+    // While set, no setter of the event registers undo or asks the cue to
+    // recompile.
     bool lockTimesAreUpdatingAutomatically() const { return lockTimesAreUpdatingAutomatically_; }
     void setLockTimesAreUpdatingAutomatically(bool flag) { lockTimesAreUpdatingAutomatically_ = flag; }
     bool notifyOnLockTimeUpdates() const { return notifyOnLockTimeUpdates_; }
@@ -100,6 +106,8 @@ public:
     std::string lockTimeAttributedString() const;
     void setLockTimeAttributedString(const Value& text);
 
+    // Timecode-locked: the sync controller's current timecode; beat- and
+    // bar-locked: the position (or bar) of that timecode in the cue.
     void setLockTimeToNow();
     void nudge(int64_t amount);
     void updateLockTimesFromPrerollShiftedBeats();
@@ -172,6 +180,9 @@ protected:
         event->decodeWithCoder(coder);
         return event;
     }
+    // Reads an object key only when it is present, so a record written
+    // without it keeps the new event's default.
+    static bool decodeIfPresent(KeyedUnarchiver& coder, std::string_view key, Value& value);
 
     // Keys whose change changes the event proxy (and so recompiles the cue).
     virtual bool keyAffectsEventProxy(std::string_view /*key*/) const { return false; }
@@ -197,9 +208,33 @@ protected:
     // the Color of a Value holding a colour or archived colour data.
     static Value colorValue(const std::shared_ptr<Color>& color);
     static std::shared_ptr<Color> colorFromValue(const Value& value);
+    // Calibrated white, the kinds' default colour.
+    static std::shared_ptr<Color> whiteColor();
+    // A colour kept in the user defaults as archived colour data; null when unset.
+    static std::shared_ptr<Color> colorFromUserDefaults(const char* key);
+
+    // A number as the event list and descriptions print it: "3", "2.5".
+    static std::string numberText(double value);
+    static std::string numberText(float value);
+
+    // Switches undo registration off on the cue's document for its lifetime
+    // and then restores the state it found (factories build events with it).
+    class UndoSuspension {
+    public:
+        explicit UndoSuspension(const std::shared_ptr<Cue>& cue);
+        ~UndoSuspension();
+        UndoSuspension(const UndoSuspension&) = delete;
+        UndoSuspension& operator=(const UndoSuspension&) = delete;
+
+    private:
+        DocumentUndoController* controller_ = nullptr;
+        bool wasEnabled_ = false;
+    };
 
 private:
     void storeLockPrerollShiftedBeats(double beats);
+    // {"lockType": type, "lockTime": time}, the form setLockTime reads.
+    static Value lockTimeDictionary(int32_t lockType, const Value& time);
 
     std::weak_ptr<Cue> cue_;
     int32_t lockType_ = kLockTypeBeat;

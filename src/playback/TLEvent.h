@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/FourCharCode.h"
 #include "platform/KeyValueObservable.h"
@@ -56,17 +57,22 @@ public:
 
     // The contents (a mutable dictionary shared with nobody else).
     const ValueDictionary& contents() const { return *contents_; }
-    // The value under a key, or nil.
+    // The value under a key, or nil. The derived keys "eventName",
+    // "defaultName", "sortInfo" and "inspectorShouldShow..." are computed.
     Value valueForKey(std::string_view key) const;
-    // Stores (nil removes) and announces the key; "eventColor" is stored as
-    // calibrated RGB colour data whatever colour data it is given.
+    // Stores (nil removes) and announces the key, then the derived keys that
+    // follow from it; "eventColor" is stored as calibrated RGB colour data
+    // whatever colour (or colour data) it is given, and anything that is no
+    // colour is refused.
     void setValueForKey(std::string_view key, const Value& value);
 
     uint32_t eventType() const;
     void setEventType(uint32_t type);
     // The unarchived "eventColor" for streamers and punches; null otherwise.
     std::shared_ptr<Color> color() const;
-    // A name for the kind ("Streamer", "Punch", ...).
+    // A name for the kind and its settings: "3.0' regular streamer",
+    // "1-hole punch, regular", "3 beeps (2.00 sec)", "click", "cue start";
+    // an em dash for the rest.
     std::string defaultName() const;
     // "customName" when present, else defaultName.
     std::string eventName() const;
@@ -81,6 +87,16 @@ public:
     static void registerArchiveClass();
 
 private:
+    // A new event of a kind, and the factories' keys stored as given: a new
+    // event has no observers yet, and the factories' colours are calibrated
+    // already.
+    static std::shared_ptr<TLEvent> eventOfType(uint32_t type);
+    void store(std::string_view key, Value value) { contents_->set(key, std::move(value)); }
+    // "sortInfo": the mapping table's sort key.
+    std::string sortInfo() const;
+    // The "inspectorShouldShow..." flags, by the rest of the key.
+    bool inspectorShouldShow(std::string_view field) const;
+
     std::shared_ptr<ValueDictionary> contents_;
 };
 

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -109,14 +110,62 @@ public:
     double visualClickSettingForBar(int32_t sequenceBar) const;
     double nextVisualClickTimeAfterPrerollShiftedBeats(double beats, const ClickContext& context) const;
     // A punch event, or null.
-    std::shared_ptr<TLEvent> visualClickAtPrerollShiftedBeats(double beats, const ClickContext& context) const;
+    std::shared_ptr<TLEvent> visualClickAtPrerollShiftedBeats(double beats,
+                                                              const ClickContext& context) const;
     double nextBeatTimeAfterPrerollShiftedBeats(double beats) const;
 
 private:
+    // A click setting without the pattern copy: the pattern stays in its
+    // record (meters_[record].clickPattern).
+    struct ClickState {
+        enum class Kind : uint8_t { None, Number, Pattern };
+        Kind kind = Kind::Number;
+        double interval = 1.0;
+        int32_t record = -1;
+    };
+    // A click position and whether it sounds (false: a silent pattern pulse).
+    struct ClickAnswer {
+        double position = 0.0;
+        bool sounds = true;
+    };
+
+    // Prefix tables over the records, built once: the state after each
+    // record that takes part, so that a lookup is a binary search when the
+    // positions are in order (a linear walk otherwise).
+    void buildTables();
+    // The effect of one record on the click (and whether it sounds), and on
+    // the visual-click interval; records that do not take part change nothing.
+    static void applyClickRecord(const MeterRecord& record, int32_t index, ClickState& state, bool& audible);
+    static void applyVisualRecord(const MeterRecord& record, double& interval);
+    ClickState clickStateAt(double beats) const;
+    ClickSetting settingOf(const ClickState& state) const;
+    double visualIntervalAt(double beats) const;
+    bool pulseSounds(const ClickState& state, int64_t pulse) const;
+    int32_t barOf(double beats) const { return barBeatTimeForBeats(beats).bar; }
+    double downbeatOf(int32_t sequenceBar) const { return beatsForBarNumber(sequenceBar, 1); }
+
+    // The decision steps shared by the audible and the visual click.
+    ClickAnswer warningClickAfter(double beats, const ClickContext& context) const;
+    // The count-off click at or after `beats`; none when no count-off takes
+    // part. The audible click keeps a count-off 0.1 beat past its lock
+    // position.
+    std::optional<double> countoffClickAfter(double beats, bool audible) const;
+    // How many steps of `interval` lead from `start` to the first position at
+    // or after `beats` (0 when `start` already is).
+    static int64_t stepsToReach(double start, double interval, double beats);
+
     std::shared_ptr<FFMusicSequence> sequence_;
     std::vector<MeterRecord> meters_;
     std::vector<CountoffRecord> countoffs_;
     double lengthInBeats_ = 100000.0;
+
+    std::vector<double> clickPositions_;
+    std::vector<ClickState> clickStates_;
+    std::vector<uint8_t> audioStates_;
+    bool clickPositionsInOrder_ = true;
+    std::vector<double> visualPositions_;
+    std::vector<double> visualIntervals_;
+    bool visualPositionsInOrder_ = true;
 };
 
 }  // namespace tollvane

@@ -18,12 +18,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/archive/Color.h"
+#include "playback/sequence/MusicEventData.h"
 
 namespace tollvane {
 
 class Cue;
+class CueEvent;
 class FFMusicSequence;
 class MusicSequence;
 class MusicTrack;
@@ -49,7 +52,8 @@ public:
 
         // From the user defaults and the installed CueEnvironment.
         static Settings current();
-        static Settings fromUserDefaults(const UserDefaults& defaults, double playbackStartPrerollShiftedBeats);
+        static Settings fromUserDefaults(const UserDefaults& defaults,
+                                         double playbackStartPrerollShiftedBeats);
     };
 
     CueSequenceCompiler(Cue& cue, Settings settings);
@@ -79,6 +83,55 @@ public:
                              const std::string& cueNumber) const;
 
 private:
+    // Where the adders put their blocks: straight onto a track, or, while
+    // compiling, into a list that joins the track in one merge at the end.
+    // The track comes out the same (events at one time keep the order they
+    // were added in), but a block placed before earlier ones (a count-off's
+    // streamers after every track event) no longer moves all of them.
+    class Target {
+    public:
+        explicit Target(MusicTrack& track, bool collect = false) : track_(track), collect_(collect) {}
+        // The status the track gives the block (or, collecting, would give it).
+        int add(double beats, const std::vector<uint8_t>& block);
+        // Puts the collected blocks onto the track.
+        void flush();
+
+    private:
+        MusicTrack& track_;
+        bool collect_;
+        std::vector<MusicEventData> pending_;
+    };
+
+    static double addStreamer(Target& target, MusicSequence& sequence, double beats, float red, float green,
+                              float blue, float seconds);
+    static void addPunch(Target& target, MusicSequence& sequence, double beats, int32_t count, float red,
+                         float green, float blue);
+    double addBeeps(Target& target, MusicSequence& sequence, double beats, int32_t beepCount,
+                    float totalDuration, bool punches, bool final) const;
+    static void addTextChange(Target& target, double beats, const std::string& text);
+    static void addReelMute(Target& target, double beats);
+    void addCueChange(Target& target, double beats, const std::string& cueNumber) const;
+
+    // The steps of calculatedSequence, in order; each logs and skips only
+    // the item concerned.
+    void addInitialTempoAndMeter(MusicSequence& sequence) const;
+    void addMeterChanges(MusicSequence& sequence) const;
+    void updateBarLockedPositions(const MusicSequence& sequence) const;
+    void addTempoChanges(MusicSequence& sequence) const;
+    void addTimecodeLockedTempoChanges(MusicSequence& sequence) const;
+    void updateTimecodeLockedPositions(const MusicSequence& sequence) const;
+    void addTrackEvents(Target& target, MusicSequence& sequence) const;
+    void addSoundCue(Target& target, MusicSequence& sequence, const CueEvent& event) const;
+    void addCountoffs(Target& target, MusicSequence& sequence) const;
+    // The first warning beat (the rehearsal start before the streamers).
+    double firstWarningBeat(const MusicSequence& sequence,
+                            const std::shared_ptr<FFMusicSequence>& wrapper) const;
+    void addCountoffStreamers(Target& target, MusicSequence& sequence, double firstWarningBeat) const;
+    void addCueEnd(Target& target, MusicSequence& sequence) const;
+    // Seconds of the sync position in the map so far; 64.0 (after a warning)
+    // when the lookup fails.
+    double syncPointSeconds(const MusicSequence& sequence) const;
+
     Cue& cue_;
     Settings settings_;
 };

@@ -114,14 +114,18 @@ public:
 
     // A copy of the sync timecode (any thread), or null.
     std::shared_ptr<EMTimecode> syncTimecode() const;
-    void setSyncTimecode(std::shared_ptr<EMTimecode> timecode);  // "Change Cue Sync Timecode"
+    // Keeps a copy of the timecode; "Change Cue Sync Timecode". The sync
+    // setters schedule a rebuild: timecode-locked events move with the sync point.
+    void setSyncTimecode(std::shared_ptr<EMTimecode> timecode);
     // "-:--:--" without a sync timecode.
     std::string syncTimecodeString() const;
     void setSyncTimecodeString(const std::string& text);
-    // A frame-rate index onto the sync timecode.
+    // A frame-rate index onto the sync timecode (its fields stay).
     void setFramerate(int64_t framerateIndex);
 
-    double syncPrerollShiftedBeats() const { return syncPrerollShiftedBeats_.load(std::memory_order_acquire); }
+    double syncPrerollShiftedBeats() const {
+        return syncPrerollShiftedBeats_.load(std::memory_order_acquire);
+    }
     // A number object; "Change Cue Sync Bar/Beat".
     void setSyncPrerollShiftedBeats(const Value& beats);
 
@@ -150,6 +154,7 @@ public:
     const std::vector<std::shared_ptr<CueEvent>>& trackEvents() const { return trackEvents_; }
     const std::vector<std::shared_ptr<CueEvent>>& countoffEvents() const { return countoffEvents_; }
     std::shared_ptr<CueEventMusicIn> cueStartEvent() const { return cueStartEvent_; }
+    // Both schedule a rebuild; the same event again changes nothing.
     void setCueStartEvent(std::shared_ptr<CueEventMusicIn> event);
     std::shared_ptr<CueEventCueEnd> cueEndEvent() const { return cueEndEvent_; }
     void setCueEndEvent(std::shared_ptr<CueEventCueEnd> event);
@@ -167,13 +172,19 @@ public:
     }
     uint32_t warningBeats() const { return warningBeats_.load(std::memory_order_acquire); }
     void setWarningBeats(uint32_t beats) { warningBeats_.store(beats, std::memory_order_release); }
-    int32_t warningBeatNoteDuration() const { return warningBeatNoteDuration_.load(std::memory_order_acquire); }
+    int32_t warningBeatNoteDuration() const {
+        return warningBeatNoteDuration_.load(std::memory_order_acquire);
+    }
     void setWarningBeatNoteDuration(int32_t code) {
         warningBeatNoteDuration_.store(code, std::memory_order_release);
     }
     uint32_t clickMuteSetting() const { return clickMuteSetting_.load(std::memory_order_acquire); }
-    void setClickMuteSetting(uint32_t setting) { clickMuteSetting_.store(setting, std::memory_order_release); }
-    bool warningBeatPunchesEnabled() const { return warningBeatPunchesEnabled_.load(std::memory_order_acquire); }
+    void setClickMuteSetting(uint32_t setting) {
+        clickMuteSetting_.store(setting, std::memory_order_release);
+    }
+    bool warningBeatPunchesEnabled() const {
+        return warningBeatPunchesEnabled_.load(std::memory_order_acquire);
+    }
     void setWarningBeatPunchesEnabled(bool enabled) {
         warningBeatPunchesEnabled_.store(enabled, std::memory_order_release);
     }
@@ -248,6 +259,29 @@ public:
     void performUndoOperation(const std::string& operation, const Value& argument) override;
 
 private:
+    // What one conversion reads, taken together under lock_.
+    struct Snapshot {
+        std::shared_ptr<const CueTimingMap> map;
+        std::shared_ptr<const EMTimecode> syncTimecode;
+        double syncPrerollShiftedBeats = 128.0;
+    };
+    Snapshot snapshot() const;
+    double secondsFromSyncPoint(const Snapshot& snapshot, double beats) const;
+    std::shared_ptr<EMTimecode> timecodeForPrerollShiftedBeats(const Snapshot& snapshot, double beats) const;
+
+    // The defaults of init, without the first rebuild.
+    void initDefaults();
+    void decodeWithCoder(KeyedUnarchiver& coder);
+    void storeTitle(std::string title);
+    void storeSyncTimecode(std::shared_ptr<EMTimecode> timecode);
+    // Registers `selector` with the old value on the document's undo controller.
+    void registerUndo(const std::string& selector, const Value& oldValue, const std::string& actionName,
+                      bool coalescing);
+    // Every event the cue holds: the four lists, then the start and end events.
+    std::vector<std::shared_ptr<CueEvent>> allEvents() const;
+    // Derives each count-off's first click from a freshly compiled sequence.
+    void updateCountoffFirstClicks(const FFMusicSequence& sequence);
+
     // The document shows its ADR/Foley view (any thread).
     bool documentShowsADRFoleyView() const;
     void publish(std::shared_ptr<const CueTimingMap> map);

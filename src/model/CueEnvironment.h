@@ -5,8 +5,9 @@
 // current timecode, the project frame rate and where the sequence's user
 // events go. The application installs its controllers here; with nothing
 // installed a cue behaves as one with no transport: playback starts at 128,
-// nothing plays, there is no current timecode, the project rate is 29.97
-// non-drop, and user events go nowhere.
+// nothing plays, there is no current timecode, the project rate is the
+// timecode formatters' (29.97 non-drop until the application installs its
+// provider), and user events go nowhere.
 //
 // Threads: install on the main thread before cues are made. The accessors
 // are called on the main thread (compilation) and, for the project frame
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "timebase/EMTimecode.h"
+#include "timebase/EMTimecodeFormatter.h"
 #include "timebase/EMTimecodeFramerate.h"
 
 namespace tollvane {
@@ -31,8 +33,9 @@ public:
     virtual bool cuePlayerIsPlaying() const { return false; }
     // The sync controller's current timecode, or none.
     virtual std::shared_ptr<EMTimecode> currentTimecode() const { return nullptr; }
-    // The MIDI controller's `projectFramerate`.
-    virtual EMTimecodeFramerate projectFramerate() const { return EMTimecodeFramerate::framerateForIndex(4); }
+    // The MIDI controller's `projectFramerate`; by default the rate the
+    // timecode formatters parse at, so that one provider serves both.
+    virtual EMTimecodeFramerate projectFramerate() const { return EMTimecodeFormatter::projectFramerate(); }
     // The shared event controller, destination of compiled sequences' user
     // events; null: none.
     virtual FFMusicUserEventDestination* userEventDestination() const { return nullptr; }

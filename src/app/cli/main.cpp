@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TollvaneVersion.h"
+#include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
 #include "app/cli/SmfInfoCommand.h"
 #include "app/cli/TimecodeCommand.h"
@@ -22,6 +23,8 @@ const char* kUsage =
     "                             (tollvane-cli timecode --help for its options)\n"
     "  smf-info FILE [--json]     list a Standard MIDI File's tracks, tempo map and meters,\n"
     "                             or say why it cannot be read\n"
+    "  clicks [options] [--json]  list every audible and visual click of a cue built from\n"
+    "                             the options (tollvane-cli clicks --help for them)\n"
     "\n"
     "Options:\n"
     "  -h, --help      print this help\n"
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
         std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
         if (arguments[0] == "timecode") return tollvane::TimecodeCommand::run(rest, std::cout);
         if (arguments[0] == "smf-info") return tollvane::SmfInfoCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "clicks") return tollvane::ClicksCommand::run(rest, std::cout);
         if (arguments[0].starts_with("-"))
             throw tollvane::CommandLineError("unknown option '" + arguments[0] + "'");
         throw tollvane::CommandLineError("unknown command '" + arguments[0] + "' (try --help)");

@@ -1,0 +1,615 @@
+#include "app/cli/ClicksCommand.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <stdexcept>
+
+#include "app/cli/CommandLineError.h"
+#include "model/Cue.h"
+#include "model/CueDefaults.h"
+#include "model/CueEnvironment.h"
+#include "model/CueEventClickChange.h"
+#include "model/CueEventCountoff.h"
+#include "model/CueEventCueEnd.h"
+#include "model/CueEventMeterChange.h"
+#include "model/CueEventTempoChange.h"
+#include "platform/UserDefaults.h"
+#include "playback/FFMusicSequence.h"
+#include "playback/TLEvent.h"
+#include "timebase/EMTimecode.h"
+#include "timebase/NoteDuration.h"
+
+namespace tollvane {
+
+namespace {
+
+constexpr int32_t kMaxBar = 9999;
+constexpr int32_t kDefaultBarsShown = 8;
+// Each query starts just past the previous answer, as the click-track
+// export steps.
+constexpr double kStep = 0.01;
+constexpr double kResumeStep = 0.25;
+
+struct TempoOption {
+    double bpm;
+    int32_t bar;
+};
+
+struct MeterOption {
+    TimeSignature meter;
+    int32_t bar;
+};
+
+struct ClickOption {
+    int32_t code;
+    std::vector<uint32_t> pattern;
+    int32_t bar;
+};
+
+struct PunchOption {
+    int32_t value;  // bar punch: holes (0 off); beat punch: note-duration code
+    int32_t bar;
+};
+
+struct CountoffOption {
+    int32_t beats;
+    int32_t bar;
+};
+
+struct Options {
+    std::string sync = "1:00:00:00";
+    EMTimecodeFramerate rate = EMTimecodeFramerate::framerateForIndex(4);
+    std::vector<TempoOption> tempos;
+    std::vector<MeterOption> meters;
+    std::vector<ClickOption> clicks;
+    std::vector<PunchOption> barPunches;
+    std::vector<PunchOption> beatPunches;
+    bool warningPunches = false;
+    std::vector<CountoffOption> countoffs;
+    uint32_t warningBeats = 4;
+    int32_t startBar = 1;
+    uint32_t mute = 0;
+    std::optional<int32_t> bars;
+    std::optional<int32_t> from;
+    std::optional<int32_t> to;
+    bool json = false;
+    bool help = false;
+};
+
+struct Click {
+    double position = 0.0;
+    std::string barBeat;
+    std::string timecode;
+    bool sounds = false;  // audible clicks
+    int64_t holes = 0;    // visual clicks: the punch's holes, 0 without a punch
+};
+
+// Lets the cue see the playback start and frame rate of the command line, as
+// it would see the transport's and the project's in the application.
+class CommandLineCueEnvironment : public CueEnvironment {
+public:
+    explicit CommandLineCueEnvironment(EMTimecodeFramerate rate) : rate_(rate) {}
+    double playbackStartPrerollShiftedBeats() const override { return playbackStart_; }
+    EMTimecodeFramerate projectFramerate() const override { return rate_; }
+    void setPlaybackStart(double beats) { playbackStart_ = beats; }
+
+private:
+    EMTimecodeFramerate rate_;
+    double playbackStart_ = Cue::kPrerollBeats;
+};
+
+int64_t parseInteger(const std::string& text, const std::string& what, int64_t low, int64_t high) {
+    int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+        throw CommandLineError("'" + text + "' is not " + what + " (" + std::to_string(low) + " to " +
+                               std::to_string(high) + ")");
+    }
+    return value;
+}
+
+bool isPowerOfTwoUpTo(int64_t value, int64_t high) {
+    for (int64_t d = 1; d <= high; d *= 2) {
+        if (value == d) return true;
+    }
+    return false;
+}
+
+// "VALUE@BAR" into VALUE and the bar; bar 1 without "@".
+std::pair<std::string, int32_t> splitAtBar(const std::string& text) {
+    const size_t at = text.rfind('@');
+    if (at == std::string::npos) return {text, 1};
+    return {text.substr(0, at),
+            static_cast<int32_t>(parseInteger(text.substr(at + 1), "a bar number", 1, kMaxBar))};
+}
+
+double parseBpm(const std::string& text) {
+    double value = 0.0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0.0 ||
+        value > 1000.0) {
+        throw CommandLineError("'" + text + "' is not a tempo in bpm (above 0, at most 1000)");
+    }
+    return value;
+}
+
+TimeSignature parseMeter(const std::string& text) {
+    const size_t slash = text.find('/');
+    if (slash == std::string::npos) throw CommandLineError("'" + text + "' is not a meter (like 7/8)");
+    const int64_t numerator = parseInteger(text.substr(0, slash), "a meter numerator", 1, 99);
+    const int64_t denominator = parseInteger(text.substr(slash + 1), "a meter denominator", 1, 128);
+    if (!isPowerOfTwoUpTo(denominator, 128)) {
+        throw CommandLineError("'" + text + "' is not a meter: the denominator is 1, 2, 4, ... or 128");
+    }
+    return TimeSignature{static_cast<uint16_t>(numerator), static_cast<uint16_t>(denominator)};
+}
+
+// The note-duration code of a note value given as a fraction of a whole
+// note ("1/4", "3/8"), or the click-off code for "off".
+int32_t parseNote(const std::string& text) {
+    if (text == "off") return NoteDuration::kOff;
+    const size_t slash = text.find('/');
+    if (slash != std::string::npos) {
+        const int64_t count = parseInteger(text.substr(0, slash), "a note count", 1, 8);
+        const int64_t division = parseInteger(text.substr(slash + 1), "a note division", 1, 64);
+        const double quarters = 4.0 * static_cast<double>(count) / static_cast<double>(division);
+        for (int32_t code = 0; code <= 14; ++code) {
+            // Code 13 is stored with a length no note has.
+            if (code != 13 && NoteDuration::quarterNotes(code) == quarters) return code;
+        }
+    }
+    throw CommandLineError("'" + text +
+                           "' is not a click note (off, 2/1, 3/2, 1/1, 3/4, 1/2, 3/8, 1/4, 3/16, 1/8, "
+                           "3/32, 1/16, 3/64, 1/32, 1/64)");
+}
+
+// "2,2,3" or "2+2+3", optionally "/8" for the pulse (an eighth by default).
+ClickOption parsePattern(const std::string& text, int32_t bar) {
+    ClickOption click{0, {}, bar};
+    std::string groups = text;
+    int64_t division = 8;
+    if (const size_t slash = text.find('/'); slash != std::string::npos) {
+        groups = text.substr(0, slash);
+        division = parseInteger(text.substr(slash + 1), "a pulse division", 1, 64);
+        if (!isPowerOfTwoUpTo(division, 64)) {
+            throw CommandLineError("'" + text + "' is not a pattern: the pulse is 1, 2, 4, ... or 64");
+        }
+    }
+    size_t begin = 0;
+    while (true) {
+        const size_t end = groups.find_first_of(",+", begin);
+        click.pattern.push_back(static_cast<uint32_t>(
+            parseInteger(groups.substr(begin, end - begin), "a group of pulses", 1, 99)));
+        if (end == std::string::npos) break;
+        begin = end + 1;
+    }
+    if (click.pattern.size() > 32) throw CommandLineError("'" + text + "' has more than 32 groups");
+    click.code = parseNote("1/" + std::to_string(division));
+    return click;
+}
+
+std::string checkedTimecode(const std::string& text) {
+    const bool readable = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == ':' || c == ';' || c == '.' || c == ',';
+    });
+    if (!readable) throw CommandLineError("'" + text + "' is not a timecode (like 1:00:00:00)");
+    return text;
+}
+
+EMTimecodeFramerate parseRate(const std::string& name) {
+    const int index = EMTimecodeFramerate::indexForName(name);
+    if (index < 0) {
+        throw CommandLineError("unknown frame rate '" + name +
+                               "' for --rate (23.976, 24, 24.975, 25, 29.97nd, 29.97df, 30, 30df)");
+    }
+    return EMTimecodeFramerate::framerateForIndex(index);
+}
+
+template <class Option>
+void refuseSecondAtBar(const std::vector<Option>& options, int32_t bar, const char* name) {
+    for (const Option& option : options) {
+        if (option.bar == bar)
+            throw CommandLineError(std::string("two ") + name + " at bar " + std::to_string(bar));
+    }
+}
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        auto next = [&]() -> const std::string& {
+            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
+            return arguments[++i];
+        };
+        auto bar = [&](const char* what) {
+            return static_cast<int32_t>(parseInteger(next(), what, 1, kMaxBar));
+        };
+        if (argument == "-h" || argument == "--help") {
+            options.help = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--sync") {
+            options.sync = checkedTimecode(next());
+        } else if (argument == "--rate") {
+            options.rate = parseRate(next());
+        } else if (argument == "--tempo") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.tempos, at, "--tempo");
+            options.tempos.push_back({parseBpm(value), at});
+        } else if (argument == "--meter") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.meters, at, "--meter");
+            options.meters.push_back({parseMeter(value), at});
+        } else if (argument == "--click" || argument == "--pattern") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.clicks, at, "click changes (--click, --pattern)");
+            options.clicks.push_back(argument == "--click" ? ClickOption{parseNote(value), {}, at}
+                                                           : parsePattern(value, at));
+        } else if (argument == "--bar-punch") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.barPunches, at, "--bar-punch");
+            options.barPunches.push_back(
+                {static_cast<int32_t>(parseInteger(value, "a count of holes", 0, 16)), at});
+        } else if (argument == "--beat-punch") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.beatPunches, at, "--beat-punch");
+            options.beatPunches.push_back({parseNote(value), at});
+        } else if (argument == "--warning-punches") {
+            options.warningPunches = true;
+        } else if (argument == "--countoff") {
+            auto [value, at] = splitAtBar(next());
+            refuseSecondAtBar(options.countoffs, at, "--countoff");
+            options.countoffs.push_back(
+                {static_cast<int32_t>(parseInteger(value, "a count of beats", 1, 64)), at});
+        } else if (argument == "--warning-beats") {
+            options.warningBeats =
+                static_cast<uint32_t>(parseInteger(next(), "a count of warning beats", 0, 64));
+        } else if (argument == "--start") {
+            options.startBar = bar("a bar number");
+        } else if (argument == "--mute") {
+            options.mute = static_cast<uint32_t>(parseInteger(next(), "a click mute setting", 0, 2));
+        } else if (argument == "--bars") {
+            options.bars = bar("a number of bars");
+        } else if (argument == "--from") {
+            options.from = bar("a bar number");
+        } else if (argument == "--to") {
+            options.to = bar("a bar number");
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            throw CommandLineError("unknown option '" + argument + "'");
+        } else {
+            throw CommandLineError("unexpected argument '" + argument +
+                                   "' (reading a cue from a document comes with documents)");
+        }
+    }
+    if (options.from && options.to && *options.from > *options.to) {
+        throw CommandLineError("--from " + std::to_string(*options.from) + " is after --to " +
+                               std::to_string(*options.to));
+    }
+    return options;
+}
+
+void lockToBar(CueEvent& event, int32_t bar) {
+    event.setLockType(CueEvent::kLockTypeBar);
+    event.setLockBar(bar);
+}
+
+double downbeatOfCueBar(const FFMusicSequence& sequence, int64_t cueBar) {
+    return sequence.beatsForBarNumber(static_cast<int32_t>(cueBar + Cue::kPrerollBars), 1);
+}
+
+// One click change per bar that changes the click or the punches. A click
+// change that changes punches sets both kinds, so the kind not named at a bar
+// carries on from the bar before.
+void addClickChanges(const std::shared_ptr<Cue>& cue, const Options& options) {
+    std::map<int32_t, std::shared_ptr<CueEventClickChange>> changes;
+    auto changeAt = [&](int32_t bar) {
+        auto& event = changes[bar];
+        if (!event) {
+            event = CueEventClickChange::clickChangeWithCue(cue, NoteDuration::kQuarter, 0.0);
+            event->setChangeClick(false);
+            lockToBar(*event, bar);
+        }
+        return event;
+    };
+    for (const ClickOption& click : options.clicks) {
+        auto event = changeAt(click.bar);
+        event->setChangeClick(true);
+        event->setClickNoteDuration(click.code);
+        event->setClickPattern(click.pattern);
+    }
+    std::map<int32_t, std::pair<std::optional<int32_t>, std::optional<int32_t>>> punches;
+    for (const PunchOption& punch : options.barPunches) punches[punch.bar].first = punch.value;
+    for (const PunchOption& punch : options.beatPunches) punches[punch.bar].second = punch.value;
+    int32_t barHoles = 0;
+    int32_t beatCode = NoteDuration::kOff;
+    for (const auto& [bar, punch] : punches) {
+        barHoles = punch.first.value_or(barHoles);
+        beatCode = punch.second.value_or(beatCode);
+        auto event = changeAt(bar);
+        event->setChangePunches(true);
+        event->setBarPunchEnabled(barHoles > 0);
+        if (barHoles > 0) event->setBarPunchHoles(barHoles);
+        event->setBeatPunchNoteDuration(beatCode);
+    }
+    for (const auto& [bar, event] : changes) cue->meterEvents().push_back(event);
+}
+
+std::shared_ptr<Cue> buildCue(const Options& options, CommandLineCueEnvironment& environment) {
+    std::shared_ptr<Cue> cue = Cue::create();
+    cue->setUpdatesSuspended(true);
+    cue->setSyncTimecode(EMTimecode::timecodeWithFramerate(options.rate, options.sync));
+    for (const TempoOption& tempo : options.tempos) {
+        auto event =
+            CueEventTempoChange::tempoChangeEventWithCue(cue, tempo.bpm, NoteDuration::kQuarter, 0.0);
+        lockToBar(*event, tempo.bar);
+        cue->tempoEvents().push_back(event);
+    }
+    for (const MeterOption& meter : options.meters) {
+        cue->meterEvents().push_back(
+            CueEventMeterChange::meterChangeWithCue(cue, meter.meter, NoteDuration::kNoChange, meter.bar));
+    }
+    addClickChanges(cue, options);
+    for (const CountoffOption& countoff : options.countoffs) {
+        auto event = CueEventCountoff::countoffEventWithCue(cue, 0.0, countoff.beats, NoteDuration::kQuarter,
+                                                            true, false, true, true);
+        lockToBar(*event, countoff.bar);
+        cue->countoffEvents().push_back(event);
+    }
+    cue->setWarningBeats(options.warningBeats);
+    cue->setClickMuteSetting(options.mute);
+    cue->setWarningBeatPunchesEnabled(options.warningPunches);
+    if (options.bars) {
+        auto end = CueEventCueEnd::cueEndEventWithCue(cue);
+        lockToBar(*end, *options.bars + 1);
+        cue->setCueEndEvent(end);
+    }
+    cue->setUpdatesSuspended(false);
+
+    // The first rebuild places the bar-locked events; the playback start
+    // needs the meters in place, and the second rebuild sorts the changes by
+    // their placed positions and derives the warning beats from the start.
+    cue->reallyUpdateSequence();
+    std::shared_ptr<FFMusicSequence> sequence = cue->sequence();
+    if (!sequence) throw std::runtime_error("the cue could not be compiled");
+    const double start = downbeatOfCueBar(*sequence, options.startBar);
+    environment.setPlaybackStart(start);
+    cue->setPlaybackStartTimeStamp(start - Cue::kPrerollBeats);
+    cue->reallyUpdateSequence();
+    if (!cue->sequence()) throw std::runtime_error("the cue could not be compiled");
+    return cue;
+}
+
+Click describe(const Cue& cue, double position) {
+    Click click;
+    click.position = position;
+    click.barBeat = cue.barBeatStringForTimeStamp(position - Cue::kPrerollBeats);
+    const std::shared_ptr<EMTimecode> timecode = cue.timecodeForPrerollShiftedBeats(position);
+    click.timecode = timecode ? timecode->stringRepresentation() : "-";
+    return click;
+}
+
+// Where to ask again after the cue answered that no click follows x. It
+// answers only for the stretch ahead of x (the next warning click, which may
+// be a silent pulse; the bar of x and the next; a count-off from a beat
+// before its first click), and the sync thread keeps asking as time moves
+// on, so clicks that resume later still sound. The list asks the same way:
+// from the rehearsal start (before it nothing falls) in small steps up to the
+// playback start, then every quarter of a beat.
+double resumeAfterNoClick(const Cue& cue, double x) {
+    const double rehearsalStart = cue.rehearsalStartPrerollShiftedBeats();
+    if (x < rehearsalStart) return rehearsalStart;
+    const double playbackStart = cue.playbackStartTimeStamp() + Cue::kPrerollBeats;
+    return x + (x < playbackStart - 0.01 ? kStep : kResumeStep);
+}
+
+// Walks from `begin` (inclusive) to `end` (exclusive). `nextAfter(x, flag)`
+// answers the next click at or after x (0.0 for none) and may set the flag;
+// `fill(click, flag)` completes the click found.
+template <class NextAfter, class Fill>
+std::vector<Click> walk(const Cue& cue, double begin, double end, NextAfter nextAfter, Fill fill) {
+    std::vector<Click> clicks;
+    double x = begin;
+    double last = -1.0;
+    while (x < end) {
+        bool flag = true;
+        const double next = nextAfter(x, flag);
+        if (next <= 0.0) {
+            x = resumeAfterNoClick(cue, x);
+            continue;
+        }
+        if (next >= end) break;
+        if (next >= begin && next > last + 0.001) {
+            Click click = describe(cue, next);
+            fill(click, flag);
+            clicks.push_back(std::move(click));
+            last = next;
+        }
+        // Every query moves on by at least a step, so the walk ends even if an
+        // answer lay behind the question.
+        x = std::max(x, next) + kStep;
+    }
+    return clicks;
+}
+
+const char* muteText(uint32_t mute) {
+    switch (mute) {
+        case 1:
+            return "no clicks from the playback start on";
+        case 2:
+            return "no clicks";
+        default:
+            return "clicks sound";
+    }
+}
+
+std::string holesText(int64_t holes) {
+    if (holes <= 0) return "-";
+    return std::to_string(holes) + (holes == 1 ? " hole" : " holes");
+}
+
+void printTable(const char* title, const char* lastColumn, const std::vector<Click>& clicks, bool audible,
+                std::ostream& out) {
+    out << title << ": " << clicks.size() << "\n";
+    if (clicks.empty()) return;
+    char line[160];
+    std::snprintf(line, sizeof line, "  %10s  %-12s  %-14s  %s\n", "position", "bar|beat", "timecode",
+                  lastColumn);
+    out << line;
+    for (const Click& click : clicks) {
+        const std::string last = audible ? (click.sounds ? "yes" : "no") : holesText(click.holes);
+        std::snprintf(line, sizeof line, "  %10.3f  %-12s  %-14s  %s\n", click.position,
+                      click.barBeat.c_str(), click.timecode.c_str(), last.c_str());
+        out << line;
+    }
+}
+
+nlohmann::ordered_json clickJson(const Click& click, bool audible) {
+    nlohmann::ordered_json json;
+    json["position"] = click.position;
+    json["barBeat"] = click.barBeat;
+    json["timecode"] = click.timecode;
+    if (audible) {
+        json["sounds"] = click.sounds;
+    } else {
+        json["punch"] = click.holes > 0;
+        json["holes"] = click.holes;
+    }
+    return json;
+}
+
+}  // namespace
+
+const char* ClicksCommand::usage() {
+    return "usage: tollvane-cli clicks [options] [--json]\n"
+           "\n"
+           "Builds a cue from the options below and lists every audible click and every visual\n"
+           "click (punch) it gives: the position in pre-roll-shifted beats (the cue's bar 1 is at\n"
+           "128), the bar|beat, the timecode, and whether the click sounds or which punch it\n"
+           "flashes. Warning clicks before bar 1 show as -|-|---. Where the click is off for a\n"
+           "while, the list looks further on, as playback does. Reading a cue from a document\n"
+           "comes with documents.\n"
+           "\n"
+           "Bars are the cue's own bars (bar 1 is at the sync point); @BAR defaults to bar 1.\n"
+           "  --sync TIMECODE      timecode of bar 1 (default 1:00:00:00)\n"
+           "  --rate RATE          frame rate: 23.976, 24, 24.975, 25, 29.97nd (default), 29.97df,\n"
+           "                       30, 30df\n"
+           "  --tempo BPM[@BAR]    tempo change in quarter notes a minute (default 120)\n"
+           "  --meter N/D[@BAR]    meter change (default 4/4)\n"
+           "  --click NOTE[@BAR]   click change: off, or a note as a fraction of a whole note:\n"
+           "                       1/4 (the default click), 1/8, 3/8 (dotted quarter), 1/2, ...\n"
+           "  --pattern G[/D][@BAR]\n"
+           "                       click pattern: groups of pulses, like 2+2+3 or 2,2,3, with the\n"
+           "                       pulse 1/D of a whole note (default /8); each group's first pulse\n"
+           "                       clicks\n"
+           "  --bar-punch HOLES[@BAR]\n"
+           "                       punch of HOLES holes (1 to 16; 0: none) on every downbeat\n"
+           "  --beat-punch NOTE[@BAR]\n"
+           "                       one-hole punch every NOTE (like 1/4; off: none); visual clicks\n"
+           "                       fall every NOTE, or every beat when off\n"
+           "  --warning-punches    a punch on each warning click\n"
+           "  --countoff BEATS[@BAR]\n"
+           "                       count-off of BEATS quarter-note clicks into the bar\n"
+           "  --warning-beats N    warning clicks before the playback start (default 4)\n"
+           "  --start BAR          playback start (default 1)\n"
+           "  --mute 0|1|2         0: clicks sound (default); 1: only the warning clicks; 2: none\n"
+           "  --bars N             the cue ends after bar N (a cue-end event)\n"
+           "  --from BAR, --to BAR list only the clicks from bar FROM to the end of bar TO (default:\n"
+           "                       from the first warning click to the cue's end, or without\n"
+           "                       --bars, to the end of the eighth bar from the playback start)\n"
+           "  --json               print the same as a JSON object\n"
+           "\n"
+           "Example: tollvane-cli clicks --tempo 96 --meter 7/8@5 --pattern 2+2+3@5 --bars 8\n";
+}
+
+int ClicksCommand::run(const std::vector<std::string>& arguments, std::ostream& out) {
+    const Options options = parseOptions(arguments);
+    if (options.help) {
+        out << usage();
+        return 0;
+    }
+
+    CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
+    auto environment = std::make_shared<CommandLineCueEnvironment>(options.rate);
+    std::shared_ptr<CueEnvironment> previous = CueEnvironment::install(environment);
+    struct Restore {
+        std::shared_ptr<CueEnvironment> environment;
+        ~Restore() { CueEnvironment::install(environment); }
+    } restore{previous};
+
+    const std::shared_ptr<Cue> cue = buildCue(options, *environment);
+    const std::shared_ptr<FFMusicSequence> sequence = cue->sequence();
+    const double playbackStart = cue->playbackStartTimeStamp() + Cue::kPrerollBeats;
+
+    const double begin = options.from ? downbeatOfCueBar(*sequence, *options.from) : 0.0;
+    double end = 0.0;
+    if (options.to) {
+        end = downbeatOfCueBar(*sequence, int64_t{*options.to} + 1);
+    } else if (options.bars) {
+        // A click on the cue end still counts.
+        end = cue->lengthInBeats() + kStep;
+    } else {
+        end = downbeatOfCueBar(*sequence, int64_t{options.startBar} + kDefaultBarsShown);
+    }
+
+    const std::vector<Click> audible = walk(
+        *cue, begin, end,
+        [&](double x, bool& sounds) { return cue->nextClickTimeAfterPrerollShiftedBeats(x, &sounds); },
+        [&](Click& click, bool sounds) {
+            // A silent pulse of a pattern, or a click the cue turns off there.
+            click.sounds = sounds && cue->audioClickAtPrerollShiftedBeats(click.position);
+        });
+    const std::vector<Click> visual = walk(
+        *cue, begin, end,
+        [&](double x, bool&) { return cue->nextVisualClickTimeAfterPrerollShiftedBeats(x); },
+        [&](Click& click, bool) {
+            if (const std::shared_ptr<TLEvent> punch = cue->visualClickAtPrerollShiftedBeats(click.position))
+                click.holes = std::max<int64_t>(1, punch->valueForKey("eventLength").toInt64(1));
+        });
+
+    const std::shared_ptr<EMTimecode> syncTimecode = cue->syncTimecode();
+    const std::string sync = syncTimecode ? syncTimecode->stringRepresentation() : options.sync;
+    const Click start = describe(*cue, playbackStart);
+    const bool toCueEnd = !options.to && options.bars;
+    if (options.json) {
+        nlohmann::ordered_json json;
+        json["sync"] = sync;
+        json["rate"] = options.rate.label();
+        json["playbackStart"] = {
+            {"position", start.position}, {"barBeat", start.barBeat}, {"timecode", start.timecode}};
+        json["rehearsalStart"] = cue->rehearsalStartPrerollShiftedBeats();
+        json["warningBeats"] = options.warningBeats;
+        json["mute"] = options.mute;
+        json["cueEnd"] =
+            options.bars ? nlohmann::ordered_json(cue->lengthInBeats()) : nlohmann::ordered_json();
+        json["from"] = begin;
+        json["to"] = toCueEnd ? nlohmann::ordered_json(cue->lengthInBeats()) : nlohmann::ordered_json(end);
+        json["audibleClicks"] = nlohmann::ordered_json::array();
+        for (const Click& click : audible) json["audibleClicks"].push_back(clickJson(click, true));
+        json["visualClicks"] = nlohmann::ordered_json::array();
+        for (const Click& click : visual) json["visualClicks"].push_back(clickJson(click, false));
+        out << json.dump(2) << "\n";
+        return 0;
+    }
+
+    out << "sync " << sync << " (" << options.rate.label() << ") at bar 1; playback start " << start.barBeat
+        << " at " << start.timecode << "; " << options.warningBeats
+        << (options.warningBeats == 1 ? " warning beat; " : " warning beats; ") << muteText(options.mute)
+        << "\n";
+    if (options.bars) {
+        const Click cueEnd = describe(*cue, cue->lengthInBeats());
+        out << "cue end " << cueEnd.barBeat << " at " << cueEnd.timecode << "\n";
+    }
+    out << "\n";
+    printTable("audible clicks", "sounds", audible, true, out);
+    out << "\n";
+    printTable("visual clicks", "punch", visual, false, out);
+    return 0;
+}
+
+}  // namespace tollvane

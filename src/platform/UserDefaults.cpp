@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
 #include "platform/RunLoop.h"
@@ -100,55 +101,6 @@ std::string stringFromNumber(const Value& value) {
         if (error == std::errc()) return std::string(buffer, end);
     }
     return std::to_string(value.toInt64());
-}
-
-bool writeAll(int fd, const Data& bytes) {
-    size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Temporary file in the same folder, flushed, renamed over the old file, and
-// the folder flushed so the rename itself survives a crash. Answers "" or
-// what failed.
-std::string writeAtomically(const std::string& path, const Data& bytes) {
-    std::filesystem::path target(path);
-    std::filesystem::path folder = target.parent_path();
-    std::error_code error;
-    if (!folder.empty()) {
-        std::filesystem::create_directories(folder, error);
-        if (error) return "cannot create folder " + folder.string() + ": " + error.message();
-    }
-    std::string temporary = path + ".tmp-XXXXXX";
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return "cannot create a temporary file: " + std::string(std::strerror(errno));
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    int savedErrno = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return std::strerror(savedErrno);
-    }
-    int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return {};
 }
 
 std::string timestamp() {
@@ -437,7 +389,7 @@ bool UserDefaults::synchronize() {
         }
         dirty_ = false;
     }
-    std::string failure = writeAtomically(path_, bytes);
+    std::string failure = AtomicFile::write(path_, bytes, 0600);
     if (failure.empty()) {
         if (writeFailing_) TLLog("User defaults written to %s again.", path_.c_str());
         writeFailing_ = false;

@@ -5,7 +5,10 @@
 #include <map>
 #include <mutex>
 
+#include "model/Cue.h"
+#include "model/CueArrayController.h"
 #include "model/CueEventSoundCue.h"
+#include "model/ReelArrayController.h"
 
 namespace tollvane {
 
@@ -30,6 +33,10 @@ uint32_t nextHandle() {
 }  // namespace
 
 Document::Document() : undoController_(this, undoManager_), handle_(nextHandle()) {}
+
+void Document::setViewType(int32_t viewType) { viewType_.store(viewType, std::memory_order_release); }
+
+void Document::performUndoOperation(const std::string&, const Value&) {}
 
 Document::~Document() {
     std::lock_guard lock(registry().mutex);

@@ -36,6 +36,10 @@ public:
     // The MIDI controller's `projectFramerate`; by default the rate the
     // timecode formatters parse at, so that one provider serves both.
     virtual EMTimecodeFramerate projectFramerate() const { return EMTimecodeFormatter::projectFramerate(); }
+    // The transport's `processingAutoFollow` flag: set while the cue list
+    // selects a cue on its own, so that the change is not taken for a
+    // manual one.
+    virtual void setProcessingAutoFollow(bool /*processing*/) {}
     // The shared event controller, destination of compiled sequences' user
     // events; null: none.
     virtual FFMusicUserEventDestination* userEventDestination() const { return nullptr; }

@@ -36,11 +36,24 @@ mode_t permissionsFor(const std::string& path, unsigned newFilePermissions) {
 
 }  // namespace
 
-std::string AtomicFile::write(const std::string& path, const std::vector<uint8_t>& bytes,
+std::string AtomicFile::write(const std::string& requestedPath, const std::vector<uint8_t>& bytes,
                               unsigned newFilePermissions) {
+    std::error_code error;
+    // A link is written through, so that it stays a link; anything but a
+    // regular file (a folder, a device, a pipe) is never replaced.
+    std::string path = requestedPath;
+    if (std::filesystem::is_symlink(requestedPath, error)) {
+        const auto resolved = std::filesystem::weakly_canonical(requestedPath, error);
+        if (error) return "cannot follow the link " + requestedPath + ": " + error.message();
+        path = resolved.string();
+    }
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        return path + " is not a regular file";
+    }
     std::filesystem::path target(path);
     std::filesystem::path folder = target.parent_path();
-    std::error_code error;
+    error.clear();
     if (!folder.empty()) {
         std::filesystem::create_directories(folder, error);
         if (error) return "cannot create folder " + folder.string() + ": " + error.message();

@@ -5,6 +5,10 @@
 // disk, renamed over the target, and the folder flushed so that the rename
 // itself lasts. A failed write leaves the old file as it was.
 //
+// A link is written through (the file it points at is replaced and the link
+// stays); a target that exists but is no regular file (a folder, a device, a
+// pipe) is refused and left alone.
+//
 // The new file keeps the permission bits of the file it replaces; a new file
 // gets `newFilePermissions` (0666 unless a caller keeps its file private)
 // less the process's umask.

@@ -65,3 +65,27 @@ TEST_F(AtomicFileTest, AFailedWriteLeavesTheOldFile) {
 
 }  // namespace
 }  // namespace tollvane
+
+namespace tollvane {
+namespace {
+
+TEST_F(AtomicFileTest, WritesThroughLinksAndNeverReplacesWhatIsNoRegularFile) {
+    const fs::path real = folder_ / "real.tollvane";
+    ASSERT_EQ(AtomicFile::write(real.string(), {1}), "");
+    const fs::path link = folder_ / "link.tollvane";
+    fs::create_symlink(real, link);
+    ASSERT_EQ(AtomicFile::write(link.string(), {2}), "");
+    EXPECT_TRUE(fs::is_symlink(link));
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(AtomicFile::read(real.string(), 10, bytes), "");
+    EXPECT_EQ(bytes, std::vector<uint8_t>{2});
+
+    fs::create_directory(folder_ / "folder");
+    EXPECT_NE(AtomicFile::write((folder_ / "folder").string(), {3}), "");
+    EXPECT_TRUE(fs::is_directory(folder_ / "folder"));
+    EXPECT_NE(AtomicFile::write("/dev/null", {3}), "");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+}  // namespace
+}  // namespace tollvane

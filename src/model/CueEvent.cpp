@@ -1,5 +1,6 @@
 #include "model/CueEvent.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -537,8 +538,29 @@ std::shared_ptr<Color> CueEvent::whiteColor() {
 }
 
 std::shared_ptr<Color> CueEvent::colorFromUserDefaults(const char* key) {
-    const Data data = UserDefaults::standardUserDefaults().dataForKey(key);
-    return data.empty() ? nullptr : Color::fromArchivedData(data);
+    // Compilation asks for these colours once per count-off, and unarchiving
+    // is what costs; comparing the bytes is cheap and still sees a changed
+    // default. Per thread, so no lock is needed.
+    struct Remembered {
+        std::string key;
+        Data data;
+        std::shared_ptr<Color> color;
+    };
+    thread_local std::vector<Remembered> remembered;
+
+    const Value stored = UserDefaults::standardUserDefaults().objectForKey(key);
+    const Data& data = stored.dataValue();
+    if (data.empty()) return nullptr;
+    auto entry = std::find_if(remembered.begin(), remembered.end(),
+                              [key](const Remembered& r) { return r.key == key; });
+    if (entry == remembered.end()) {
+        entry = remembered.insert(remembered.end(), Remembered{key, {}, nullptr});
+    } else if (entry->data == data) {
+        return entry->color;
+    }
+    entry->data = data;
+    entry->color = Color::fromArchivedData(data);
+    return entry->color;
 }
 
 }  // namespace tollvane

@@ -20,8 +20,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/FourCharCode.h"
 #include "platform/KeyValueObservable.h"
@@ -32,6 +35,7 @@
 
 namespace tollvane {
 
+class AutoPunchSettings;
 class Cue;
 class Color;
 class DocumentUndoController;
@@ -46,6 +50,9 @@ protected:
     struct Passkey {
         explicit Passkey() = default;
     };
+    // The punch settings that meter and click changes share set their fields
+    // through the owner's undoable setter.
+    friend class AutoPunchSettings;
 
 public:
     static constexpr int32_t kLockTypeBeat = int32_t(fourCharCode("beat"));
@@ -195,6 +202,34 @@ protected:
     // nothing without an undo controller.
     void registerUndo(const std::string& operation, const Value& oldValue, const std::string& actionName,
                       bool coalescing = false);
+    // The shape of most setters: registers `operation` with the field's old
+    // value (fieldValue), stores the new value and announces `key`.
+    template <class Field, class New>
+    void setUndoableField(Field& field, New&& newValue, const char* operation, std::string_view key,
+                          const char* actionName, bool coalescing = false) {
+        registerUndo(operation, fieldValue(field), actionName, coalescing);
+        field = std::forward<New>(newValue);
+        didChangeValueForKey(key);
+    }
+    // A field as undo steps (and most archive keys) carry it: colours as
+    // colour objects, unset optionals as nil, vectors as arrays, scalars and
+    // strings as themselves.
+    static Value fieldValue(const std::shared_ptr<Color>& color) { return colorValue(color); }
+    template <class T>
+    static Value fieldValue(const std::optional<T>& field) {
+        return field ? fieldValue(*field) : Value();
+    }
+    template <class T>
+    static Value fieldValue(const std::vector<T>& items) {
+        std::vector<Value> values;
+        values.reserve(items.size());
+        for (const T& item : items) values.push_back(fieldValue(item));
+        return Value::array(std::move(values));
+    }
+    template <class T>
+    static Value fieldValue(const T& field) {
+        return Value(field);
+    }
     // The kinds' undo operations; answers whether it was one of theirs.
     virtual bool performKindUndoOperation(const std::string& /*operation*/, const Value& /*argument*/) {
         return false;
@@ -210,7 +245,9 @@ protected:
     static std::shared_ptr<Color> colorFromValue(const Value& value);
     // Calibrated white, the kinds' default colour.
     static std::shared_ptr<Color> whiteColor();
-    // A colour kept in the user defaults as archived colour data; null when unset.
+    // A colour kept in the user defaults as archived colour data; null when
+    // unset. The colour last read for a key is kept with its bytes and
+    // answered again (colours are immutable) until the bytes change.
     static std::shared_ptr<Color> colorFromUserDefaults(const char* key);
 
     // A number as the event list and descriptions print it: "3", "2.5".

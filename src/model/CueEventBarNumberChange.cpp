@@ -19,9 +19,7 @@ void CueEventBarNumberChange::initKindDefaults() {
 }
 
 void CueEventBarNumberChange::setBarNumber(std::optional<std::string> barNumber) {
-    registerUndo("setBarNumber:", barNumber_ ? Value(*barNumber_) : Value(), "Change Bar Number");
-    barNumber_ = std::move(barNumber);
-    didChangeValueForKey("barNumber");
+    setUndoableField(barNumber_, std::move(barNumber), "setBarNumber:", "barNumber", "Change Bar Number");
 }
 
 Value CueEventBarNumberChange::eventProxy() const {
@@ -43,7 +41,7 @@ void CueEventBarNumberChange::copyKindFieldsTo(CueEvent& copy) const {
 }
 
 void CueEventBarNumberChange::encodeKindFields(KeyedArchiver& coder) const {
-    coder.encodeObject(barNumber_ ? Value(*barNumber_) : Value(), "barNumber");
+    coder.encodeObject(fieldValue(barNumber_), "barNumber");
 }
 
 void CueEventBarNumberChange::decodeKindFields(KeyedUnarchiver& coder) {

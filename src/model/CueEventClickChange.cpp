@@ -1,7 +1,6 @@
 #include "model/CueEventClickChange.h"
 
 #include "platform/archive/ArchiveClassRegistry.h"
-#include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "timebase/NoteDuration.h"
@@ -12,14 +11,6 @@ namespace tollvane {
 namespace {
 
 constexpr const char* kClickAction = "Change Click Options";
-constexpr const char* kPunchAction = "Change Auto Punch Options";
-
-Value patternValue(const std::vector<uint32_t>& pattern) {
-    std::vector<Value> items;
-    items.reserve(pattern.size());
-    for (uint32_t group : pattern) items.emplace_back(group);
-    return Value::array(std::move(items));
-}
 
 std::vector<uint32_t> patternFromValue(const Value& value) {
     std::vector<uint32_t> pattern;
@@ -53,24 +44,17 @@ void CueEventClickChange::initKindDefaults() {
     clickNoteDuration_ = NoteDuration::kQuarter;
     clickPattern_.clear();
     changePunches_ = false;
-    barPunchEnabled_ = false;
-    barPunchColor_ = whiteColor();
-    barPunchHoles_ = 3;
+    initPunchDefaults();
     beatPunchNoteDuration_ = NoteDuration::kOff;
-    beatPunchColor_ = whiteColor();
-    beatPunchHoles_ = 1;
 }
 
 void CueEventClickChange::setChangeClick(bool change) {
-    registerUndo("setChangeClick:", Value(changeClick_), kClickAction);
-    changeClick_ = change;
-    didChangeValueForKey("changeClick");
+    setUndoableField(changeClick_, change, "setChangeClick:", "changeClick", kClickAction);
 }
 
 void CueEventClickChange::setClickNoteDuration(int32_t code) {
-    registerUndo("setClickNoteDurationAsNSNumber:", Value(clickNoteDuration_), "Change Click Duration");
-    clickNoteDuration_ = code;
-    didChangeValueForKey("clickNoteDuration");
+    setUndoableField(clickNoteDuration_, code, "setClickNoteDurationAsNSNumber:", "clickNoteDuration",
+                     "Change Click Duration");
 }
 
 void CueEventClickChange::setClickNoteDurationAsNSNumber(const Value& code) {
@@ -78,9 +62,7 @@ void CueEventClickChange::setClickNoteDurationAsNSNumber(const Value& code) {
 }
 
 void CueEventClickChange::setClickPattern(std::vector<uint32_t> pattern) {
-    registerUndo("setClickPattern:", patternValue(clickPattern_), kClickAction);
-    clickPattern_ = std::move(pattern);
-    didChangeValueForKey("clickPattern");
+    setUndoableField(clickPattern_, std::move(pattern), "setClickPattern:", "clickPattern", kClickAction);
     didChangeValueForKey("clickPatternString");
 }
 
@@ -97,50 +79,17 @@ int32_t CueEventClickChange::clocksPerClick() const {
 }
 
 void CueEventClickChange::setChangePunches(bool change) {
-    registerUndo("setChangePunches:", Value(changePunches_), kPunchAction);
-    changePunches_ = change;
-    didChangeValueForKey("changePunches");
-}
-
-void CueEventClickChange::setBarPunchEnabled(bool enabled) {
-    registerUndo("setBarPunchEnabled:", Value(barPunchEnabled_), kPunchAction);
-    barPunchEnabled_ = enabled;
-    didChangeValueForKey("barPunchEnabled");
-}
-
-void CueEventClickChange::setBarPunchColor(std::shared_ptr<Color> color) {
-    registerUndo("setBarPunchColor:", colorValue(barPunchColor_), kPunchAction);
-    barPunchColor_ = std::move(color);
-    didChangeValueForKey("barPunchColor");
-}
-
-void CueEventClickChange::setBarPunchHoles(int32_t holes) {
-    registerUndo("setBarPunchHoles:", Value(barPunchHoles_), kPunchAction);
-    barPunchHoles_ = holes;
-    didChangeValueForKey("barPunchHoles");
+    setUndoableField(changePunches_, change, "setChangePunches:", "changePunches", kPunchAction);
 }
 
 void CueEventClickChange::setBeatPunchNoteDuration(int32_t code) {
-    registerUndo("setBeatPunchNoteDuration:", Value(beatPunchNoteDuration_), kPunchAction);
-    beatPunchNoteDuration_ = code;
-    didChangeValueForKey("beatPunchNoteDuration");
+    setUndoableField(beatPunchNoteDuration_, code, "setBeatPunchNoteDuration:", "beatPunchNoteDuration",
+                     kPunchAction);
     didChangeValueForKey("beatPunchEnabled");
 }
 
 bool CueEventClickChange::beatPunchEnabled() const {
     return beatPunchNoteDuration_ != NoteDuration::kOff;
-}
-
-void CueEventClickChange::setBeatPunchColor(std::shared_ptr<Color> color) {
-    registerUndo("setBeatPunchColor:", colorValue(beatPunchColor_), kPunchAction);
-    beatPunchColor_ = std::move(color);
-    didChangeValueForKey("beatPunchColor");
-}
-
-void CueEventClickChange::setBeatPunchHoles(int32_t holes) {
-    registerUndo("setBeatPunchHoles:", Value(beatPunchHoles_), kPunchAction);
-    beatPunchHoles_ = holes;
-    didChangeValueForKey("beatPunchHoles");
 }
 
 Value CueEventClickChange::eventProxy() const {
@@ -175,25 +124,18 @@ void CueEventClickChange::copyKindFieldsTo(CueEvent& copy) const {
     click.setClickNoteDuration(clickNoteDuration_);
     click.setClickPattern(clickPattern_);
     click.setChangePunches(changePunches_);
-    click.setBarPunchEnabled(barPunchEnabled_);
-    click.setBarPunchColor(barPunchColor_);
-    click.setBarPunchHoles(barPunchHoles_);
+    copyPunchesTo(click);
     click.setBeatPunchNoteDuration(beatPunchNoteDuration_);
-    click.setBeatPunchColor(beatPunchColor_);
-    click.setBeatPunchHoles(beatPunchHoles_);
 }
 
 void CueEventClickChange::encodeKindFields(KeyedArchiver& coder) const {
     coder.encodeObject(Value(changeClick_), "changeClick");
     coder.encodeInt(clickNoteDuration_, "clickNoteDuration");
-    coder.encodeObject(patternValue(clickPattern_), "clickPattern");
+    coder.encodeObject(fieldValue(clickPattern_), "clickPattern");
     coder.encodeObject(Value(changePunches_), "changePunches");
-    coder.encodeBool(barPunchEnabled_, "barPunchEnabled");
-    coder.encodeObject(colorValue(barPunchColor_), "barPunchColor");
-    coder.encodeInt(barPunchHoles_, "barPunchHoles");
+    encodeBarPunch(coder);
     coder.encodeInt(beatPunchNoteDuration_, "beatPunchNoteDuration");
-    coder.encodeObject(colorValue(beatPunchColor_), "beatPunchColor");
-    coder.encodeInt(beatPunchHoles_, "beatPunchHoles");
+    encodeBeatPunch(coder);
 }
 
 void CueEventClickChange::decodeKindFields(KeyedUnarchiver& coder) {
@@ -204,7 +146,7 @@ void CueEventClickChange::decodeKindFields(KeyedUnarchiver& coder) {
     }
     setClickPattern(patternFromValue(coder.decodeObject("clickPattern")));
     if (decodeIfPresent(coder, "changePunches", value) && value.isNumber()) setChangePunches(value.toBool());
-    setBarPunchEnabled(coder.decodeBool("barPunchEnabled"));
+    decodePunches(coder);
 
     // Older records kept only whether the beat punch was on: on meant every beat.
     const ArchiveField beatDuration = coder.decodeArchiveField("beatPunchNoteDuration");
@@ -213,22 +155,11 @@ void CueEventClickChange::decodeKindFields(KeyedUnarchiver& coder) {
     } else if (coder.containsValueForKey("beatPunchNoteDuration")) {
         setBeatPunchNoteDuration(textscan::clampToInt32(coder.decodeInt("beatPunchNoteDuration")));
     }
-
-    std::shared_ptr<Color> barColor = colorFromValue(coder.decodeObject("barPunchColor"));
-    std::shared_ptr<Color> beatColor = colorFromValue(coder.decodeObject("beatPunchColor"));
-    setBarPunchColor(barColor ? barColor : whiteColor());
-    setBeatPunchColor(beatColor ? beatColor : whiteColor());
-    const int32_t barHoles = textscan::clampToInt32(coder.decodeInt("barPunchHoles"));
-    const int32_t beatHoles = textscan::clampToInt32(coder.decodeInt("beatPunchHoles"));
-    setBarPunchHoles(barHoles == 0 ? 3 : barHoles);
-    setBeatPunchHoles(beatHoles == 0 ? 1 : beatHoles);
 }
 
 bool CueEventClickChange::keyAffectsEventProxy(std::string_view key) const {
     return key == "changeClick" || key == "clickNoteDuration" || key == "clickPattern" ||
-           key == "changePunches" || key == "barPunchEnabled" || key == "barPunchColor" ||
-           key == "barPunchHoles" || key == "beatPunchNoteDuration" || key == "beatPunchColor" ||
-           key == "beatPunchHoles";
+           key == "changePunches" || key == "beatPunchNoteDuration" || isPunchKey(key);
 }
 
 bool CueEventClickChange::performKindUndoOperation(const std::string& operation, const Value& argument) {
@@ -240,20 +171,10 @@ bool CueEventClickChange::performKindUndoOperation(const std::string& operation,
         setClickPattern(patternFromValue(argument));
     } else if (operation == "setChangePunches:") {
         setChangePunches(argument.toBool());
-    } else if (operation == "setBarPunchEnabled:") {
-        setBarPunchEnabled(argument.toBool());
-    } else if (operation == "setBarPunchColor:") {
-        setBarPunchColor(colorFromValue(argument));
-    } else if (operation == "setBarPunchHoles:") {
-        setBarPunchHoles(textscan::clampToInt32(argument.toInt64()));
     } else if (operation == "setBeatPunchNoteDuration:") {
         setBeatPunchNoteDuration(textscan::clampToInt32(argument.toInt64()));
-    } else if (operation == "setBeatPunchColor:") {
-        setBeatPunchColor(colorFromValue(argument));
-    } else if (operation == "setBeatPunchHoles:") {
-        setBeatPunchHoles(textscan::clampToInt32(argument.toInt64()));
     } else {
-        return false;
+        return performPunchUndoOperation(operation, argument);
     }
     return true;
 }

@@ -10,17 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "model/AutoPunchSettings.h"
 #include "model/ClickPattern.h"
-
 #include "model/CueEvent.h"
 
 namespace tollvane {
 
-class Color;
-
-class CueEventClickChange : public CueEvent {
+class CueEventClickChange : public CueEvent, public AutoPunchSettings {
 public:
-    explicit CueEventClickChange(Passkey key) : CueEvent(key) {}
+    explicit CueEventClickChange(Passkey key)
+        : CueEvent(key), AutoPunchSettings(static_cast<CueEvent&>(*this)) {}
 
     // Beat-locked at time stamp + 128 (the position passing through single
     // precision), code 6.
@@ -44,21 +43,12 @@ public:
 
     bool changePunches() const { return changePunches_; }
     void setChangePunches(bool change);  // "Change Auto Punch Options"
-    bool barPunchEnabled() const { return barPunchEnabled_; }
-    void setBarPunchEnabled(bool enabled);
-    std::shared_ptr<Color> barPunchColor() const { return barPunchColor_; }
-    void setBarPunchColor(std::shared_ptr<Color> color);
-    int32_t barPunchHoles() const { return barPunchHoles_; }
-    void setBarPunchHoles(int32_t holes);
-    // -1: no beat punch.
+    // The beat punch's switch; the rest of the punch settings come from
+    // AutoPunchSettings. -1: no beat punch.
     int32_t beatPunchNoteDuration() const { return beatPunchNoteDuration_; }
     void setBeatPunchNoteDuration(int32_t code);
     // Derived: the beat punch note duration is not -1.
     bool beatPunchEnabled() const;
-    std::shared_ptr<Color> beatPunchColor() const { return beatPunchColor_; }
-    void setBeatPunchColor(std::shared_ptr<Color> color);
-    int32_t beatPunchHoles() const { return beatPunchHoles_; }
-    void setBeatPunchHoles(int32_t holes);
 
     int32_t sortPriority() const override { return 101; }
     std::string eventTypeString() const override { return "Click Change"; }
@@ -84,12 +74,7 @@ private:
     int32_t clickNoteDuration_ = 6;
     std::vector<uint32_t> clickPattern_;
     bool changePunches_ = false;
-    bool barPunchEnabled_ = false;
-    std::shared_ptr<Color> barPunchColor_;
-    int32_t barPunchHoles_ = 3;
     int32_t beatPunchNoteDuration_ = -1;
-    std::shared_ptr<Color> beatPunchColor_;
-    int32_t beatPunchHoles_ = 1;
 };
 
 }  // namespace tollvane

@@ -48,39 +48,30 @@ void CueEventCountoff::initKindDefaults() {
 }
 
 void CueEventCountoff::setCountoffBeats(int32_t beats) {
-    registerUndo("setCountoffBeats:", Value(countoffBeats_), kOptionsAction);
-    countoffBeats_ = beats;
-    didChangeValueForKey("countoffBeats");
+    setUndoableField(countoffBeats_, beats, "setCountoffBeats:", "countoffBeats", kOptionsAction);
 }
 
 void CueEventCountoff::setCountoffNoteDuration(int32_t code) {
-    registerUndo("setCountoffNoteDuration:", Value(countoffNoteDuration_), kOptionsAction);
-    countoffNoteDuration_ = code;
-    didChangeValueForKey("countoffNoteDuration");
+    setUndoableField(countoffNoteDuration_, code, "setCountoffNoteDuration:", "countoffNoteDuration",
+                     kOptionsAction);
 }
 
 void CueEventCountoff::setAudioClick(bool on) {
-    registerUndo("setAudioClick:", Value(audioClick_), kOptionsAction);
-    audioClick_ = on;
-    didChangeValueForKey("audioClick");
+    setUndoableField(audioClick_, on, "setAudioClick:", "audioClick", kOptionsAction);
 }
 
 void CueEventCountoff::setPunchClick(bool on) {
-    registerUndo("setPunchClick:", Value(punchClick_), kOptionsAction);
-    punchClick_ = on;
-    didChangeValueForKey("punchClick");
+    setUndoableField(punchClick_, on, "setPunchClick:", "punchClick", kOptionsAction);
 }
 
 void CueEventCountoff::setStreamerIntoFirstBeat(bool on) {
-    registerUndo("setStreamerIntoFirstBeat:", Value(streamerIntoFirstBeat_), kOptionsAction);
-    streamerIntoFirstBeat_ = on;
-    didChangeValueForKey("streamerIntoFirstBeat");
+    setUndoableField(streamerIntoFirstBeat_, on, "setStreamerIntoFirstBeat:", "streamerIntoFirstBeat",
+                     kOptionsAction);
 }
 
 void CueEventCountoff::setStreamerIntoLockTime(bool on) {
-    registerUndo("setStreamerIntoLockTime:", Value(streamerIntoLockTime_), kOptionsAction);
-    streamerIntoLockTime_ = on;
-    didChangeValueForKey("streamerIntoLockTime");
+    setUndoableField(streamerIntoLockTime_, on, "setStreamerIntoLockTime:", "streamerIntoLockTime",
+                     kOptionsAction);
 }
 
 std::shared_ptr<Color> CueEventCountoff::streamerColorIntoFirstBeat() const {
@@ -89,10 +80,9 @@ std::shared_ptr<Color> CueEventCountoff::streamerColorIntoFirstBeat() const {
 }
 
 void CueEventCountoff::setStreamerColorIntoFirstBeat(std::shared_ptr<Color> color) {
-    registerUndo("setStreamerColorIntoFirstBeat:", colorValue(streamerColorIntoFirstBeat_),
-                 "Change Countoff Warning Streamer");
-    streamerColorIntoFirstBeat_ = std::move(color);
-    didChangeValueForKey("streamerColorIntoFirstBeat");
+    setUndoableField(streamerColorIntoFirstBeat_, std::move(color),
+                     "setStreamerColorIntoFirstBeat:", "streamerColorIntoFirstBeat",
+                     "Change Countoff Warning Streamer");
 }
 
 std::shared_ptr<Color> CueEventCountoff::streamerColorIntoLockTime() const {
@@ -101,10 +91,9 @@ std::shared_ptr<Color> CueEventCountoff::streamerColorIntoLockTime() const {
 }
 
 void CueEventCountoff::setStreamerColorIntoLockTime(std::shared_ptr<Color> color) {
-    registerUndo("setStreamerColorIntoLockTime:", colorValue(streamerColorIntoLockTime_),
-                 "Change Countoff Streamer");
-    streamerColorIntoLockTime_ = std::move(color);
-    didChangeValueForKey("streamerColorIntoLockTime");
+    setUndoableField(streamerColorIntoLockTime_, std::move(color),
+                     "setStreamerColorIntoLockTime:", "streamerColorIntoLockTime",
+                     "Change Countoff Streamer");
 }
 
 Value CueEventCountoff::eventProxy() const {

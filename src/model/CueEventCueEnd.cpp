@@ -29,22 +29,17 @@ std::shared_ptr<Color> CueEventCueEnd::streamerColor() const {
 }
 
 void CueEventCueEnd::setStreamerColor(std::shared_ptr<Color> color) {
-    registerUndo("setStreamerColor:", colorValue(streamerColor_), "Change Cue End Streamer");
-    streamerColor_ = std::move(color);
-    didChangeValueForKey("streamerColor");
+    setUndoableField(streamerColor_, std::move(color), "setStreamerColor:", "streamerColor",
+                     "Change Cue End Streamer");
 }
 
 void CueEventCueEnd::setAutoFollow(bool on) {
-    registerUndo("setAutoFollow:", autoFollow_ ? Value(*autoFollow_) : Value(), kAutoContinueAction);
-    autoFollow_ = on;
-    didChangeValueForKey("autoFollow");
+    setUndoableField(autoFollow_, on, "setAutoFollow:", "autoFollow", kAutoContinueAction);
 }
 
 void CueEventCueEnd::setAutoFollowCueNumber(std::string number) {
-    registerUndo("setAutoFollowCueNumber:", autoFollowCueNumber_ ? Value(*autoFollowCueNumber_) : Value(),
-                 kAutoContinueAction);
-    autoFollowCueNumber_ = std::move(number);
-    didChangeValueForKey("autoFollowCueNumber");
+    setUndoableField(autoFollowCueNumber_, std::move(number),
+                     "setAutoFollowCueNumber:", "autoFollowCueNumber", kAutoContinueAction);
 }
 
 Value CueEventCueEnd::eventProxy() const {
@@ -76,8 +71,8 @@ void CueEventCueEnd::copyKindFieldsTo(CueEvent& copy) const {
 
 void CueEventCueEnd::encodeKindFields(KeyedArchiver& coder) const {
     coder.encodeObject(colorValue(streamerColor_), "streamerColor");
-    coder.encodeObject(autoFollow_ ? Value(*autoFollow_) : Value(), "autoFollow");
-    coder.encodeObject(autoFollowCueNumber_ ? Value(*autoFollowCueNumber_) : Value(), "autoFollowCueNumber");
+    coder.encodeObject(fieldValue(autoFollow_), "autoFollow");
+    coder.encodeObject(fieldValue(autoFollowCueNumber_), "autoFollowCueNumber");
 }
 
 void CueEventCueEnd::decodeKindFields(KeyedUnarchiver& coder) {
@@ -98,18 +93,14 @@ bool CueEventCueEnd::performKindUndoOperation(const std::string& operation, cons
     } else if (operation == "setAutoFollow:") {
         // Undoing the first choice puts the field back to unset.
         if (argument.isNull()) {
-            registerUndo("setAutoFollow:", autoFollow_ ? Value(*autoFollow_) : Value(), kAutoContinueAction);
-            autoFollow_.reset();
-            didChangeValueForKey("autoFollow");
+            setUndoableField(autoFollow_, std::nullopt, "setAutoFollow:", "autoFollow", kAutoContinueAction);
         } else {
             setAutoFollow(argument.toBool());
         }
     } else if (operation == "setAutoFollowCueNumber:") {
         if (argument.isNull()) {
-            registerUndo("setAutoFollowCueNumber:",
-                         autoFollowCueNumber_ ? Value(*autoFollowCueNumber_) : Value(), kAutoContinueAction);
-            autoFollowCueNumber_.reset();
-            didChangeValueForKey("autoFollowCueNumber");
+            setUndoableField(autoFollowCueNumber_, std::nullopt,
+                             "setAutoFollowCueNumber:", "autoFollowCueNumber", kAutoContinueAction);
         } else {
             setAutoFollowCueNumber(argument.stringValue());
         }

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "platform/archive/ArchiveClassRegistry.h"
-#include "platform/archive/Color.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
 #include "timebase/NoteDuration.h"
@@ -13,8 +12,6 @@
 namespace tollvane {
 
 namespace {
-
-constexpr const char* kPunchAction = "Change Auto Punch Options";
 
 uint16_t clampToUInt16(int64_t value) {
     return static_cast<uint16_t>(std::clamp<int64_t>(value, 0, std::numeric_limits<uint16_t>::max()));
@@ -50,12 +47,8 @@ void CueEventMeterChange::initKindDefaults() {
     setLockType(kLockTypeBar);
     meter_ = TimeSignature{};
     clickNoteDuration_ = NoteDuration::kQuarter;
-    barPunchEnabled_ = false;
-    barPunchColor_ = whiteColor();
-    barPunchHoles_ = 3;
+    initPunchDefaults();
     beatPunchEnabled_ = false;
-    beatPunchColor_ = whiteColor();
-    beatPunchHoles_ = 1;
 }
 
 void CueEventMeterChange::setLockType(int32_t) {
@@ -79,9 +72,8 @@ void CueEventMeterChange::setMeterValue(const Value& meter) {
 }
 
 void CueEventMeterChange::setClickNoteDuration(int32_t code) {
-    registerUndo("setClickNoteDurationAsNSNumber:", Value(clickNoteDuration_), "Change Click Duration");
-    clickNoteDuration_ = code;
-    didChangeValueForKey("clickNoteDuration");
+    setUndoableField(clickNoteDuration_, code, "setClickNoteDurationAsNSNumber:", "clickNoteDuration",
+                     "Change Click Duration");
 }
 
 void CueEventMeterChange::setClickNoteDurationAsNSNumber(const Value& code) {
@@ -98,40 +90,8 @@ uint8_t CueEventMeterChange::midiDenominator() const {
     return power;
 }
 
-void CueEventMeterChange::setBarPunchEnabled(bool enabled) {
-    registerUndo("setBarPunchEnabled:", Value(barPunchEnabled_), kPunchAction);
-    barPunchEnabled_ = enabled;
-    didChangeValueForKey("barPunchEnabled");
-}
-
-void CueEventMeterChange::setBarPunchColor(std::shared_ptr<Color> color) {
-    registerUndo("setBarPunchColor:", colorValue(barPunchColor_), kPunchAction);
-    barPunchColor_ = std::move(color);
-    didChangeValueForKey("barPunchColor");
-}
-
-void CueEventMeterChange::setBarPunchHoles(int32_t holes) {
-    registerUndo("setBarPunchHoles:", Value(barPunchHoles_), kPunchAction);
-    barPunchHoles_ = holes;
-    didChangeValueForKey("barPunchHoles");
-}
-
 void CueEventMeterChange::setBeatPunchEnabled(bool enabled) {
-    registerUndo("setBeatPunchEnabled:", Value(beatPunchEnabled_), kPunchAction);
-    beatPunchEnabled_ = enabled;
-    didChangeValueForKey("beatPunchEnabled");
-}
-
-void CueEventMeterChange::setBeatPunchColor(std::shared_ptr<Color> color) {
-    registerUndo("setBeatPunchColor:", colorValue(beatPunchColor_), kPunchAction);
-    beatPunchColor_ = std::move(color);
-    didChangeValueForKey("beatPunchColor");
-}
-
-void CueEventMeterChange::setBeatPunchHoles(int32_t holes) {
-    registerUndo("setBeatPunchHoles:", Value(beatPunchHoles_), kPunchAction);
-    beatPunchHoles_ = holes;
-    didChangeValueForKey("beatPunchHoles");
+    setUndoableField(beatPunchEnabled_, enabled, "setBeatPunchEnabled:", "beatPunchEnabled", kPunchAction);
 }
 
 Value CueEventMeterChange::eventProxy() const {
@@ -159,24 +119,17 @@ void CueEventMeterChange::copyKindFieldsTo(CueEvent& copy) const {
     auto& meter = static_cast<CueEventMeterChange&>(copy);
     meter.setMeter(meter_);
     meter.setClickNoteDuration(clickNoteDuration_);
-    meter.setBarPunchEnabled(barPunchEnabled_);
-    meter.setBarPunchColor(barPunchColor_);
-    meter.setBarPunchHoles(barPunchHoles_);
+    copyPunchesTo(meter);
     meter.setBeatPunchEnabled(beatPunchEnabled_);
-    meter.setBeatPunchColor(beatPunchColor_);
-    meter.setBeatPunchHoles(beatPunchHoles_);
 }
 
 void CueEventMeterChange::encodeKindFields(KeyedArchiver& coder) const {
     coder.encodeInt(meter_.numerator, "numerator");
     coder.encodeInt(meter_.denominator, "denominator");
     coder.encodeInt(clickNoteDuration_, "clickNoteDuration");
-    coder.encodeBool(barPunchEnabled_, "barPunchEnabled");
-    coder.encodeObject(colorValue(barPunchColor_), "barPunchColor");
-    coder.encodeInt(barPunchHoles_, "barPunchHoles");
+    encodeBarPunch(coder);
     coder.encodeBool(beatPunchEnabled_, "beatPunchEnabled");
-    coder.encodeObject(colorValue(beatPunchColor_), "beatPunchColor");
-    coder.encodeInt(beatPunchHoles_, "beatPunchHoles");
+    encodeBeatPunch(coder);
 }
 
 void CueEventMeterChange::decodeKindFields(KeyedUnarchiver& coder) {
@@ -188,23 +141,12 @@ void CueEventMeterChange::decodeKindFields(KeyedUnarchiver& coder) {
     if (coder.containsValueForKey("clickNoteDuration")) {
         setClickNoteDuration(textscan::clampToInt32(coder.decodeInt("clickNoteDuration")));
     }
-    setBarPunchEnabled(coder.decodeBool("barPunchEnabled"));
+    decodePunches(coder);
     setBeatPunchEnabled(coder.decodeBool("beatPunchEnabled"));
-    // Records written before the punch options existed have no colours and zero holes.
-    std::shared_ptr<Color> barColor = colorFromValue(coder.decodeObject("barPunchColor"));
-    std::shared_ptr<Color> beatColor = colorFromValue(coder.decodeObject("beatPunchColor"));
-    setBarPunchColor(barColor ? barColor : whiteColor());
-    setBeatPunchColor(beatColor ? beatColor : whiteColor());
-    const int32_t barHoles = textscan::clampToInt32(coder.decodeInt("barPunchHoles"));
-    const int32_t beatHoles = textscan::clampToInt32(coder.decodeInt("beatPunchHoles"));
-    setBarPunchHoles(barHoles == 0 ? 3 : barHoles);
-    setBeatPunchHoles(beatHoles == 0 ? 1 : beatHoles);
 }
 
 bool CueEventMeterChange::keyAffectsEventProxy(std::string_view key) const {
-    return key == "meter" || key == "clickNoteDuration" || key == "barPunchEnabled" ||
-           key == "barPunchColor" || key == "barPunchHoles" || key == "beatPunchEnabled" ||
-           key == "beatPunchColor" || key == "beatPunchHoles";
+    return key == "meter" || key == "clickNoteDuration" || key == "beatPunchEnabled" || isPunchKey(key);
 }
 
 bool CueEventMeterChange::performKindUndoOperation(const std::string& operation, const Value& argument) {
@@ -212,20 +154,10 @@ bool CueEventMeterChange::performKindUndoOperation(const std::string& operation,
         setMeterValue(argument);
     } else if (operation == "setClickNoteDurationAsNSNumber:") {
         setClickNoteDurationAsNSNumber(argument);
-    } else if (operation == "setBarPunchEnabled:") {
-        setBarPunchEnabled(argument.toBool());
-    } else if (operation == "setBarPunchColor:") {
-        setBarPunchColor(colorFromValue(argument));
-    } else if (operation == "setBarPunchHoles:") {
-        setBarPunchHoles(textscan::clampToInt32(argument.toInt64()));
     } else if (operation == "setBeatPunchEnabled:") {
         setBeatPunchEnabled(argument.toBool());
-    } else if (operation == "setBeatPunchColor:") {
-        setBeatPunchColor(colorFromValue(argument));
-    } else if (operation == "setBeatPunchHoles:") {
-        setBeatPunchHoles(textscan::clampToInt32(argument.toInt64()));
     } else {
-        return false;
+        return performPunchUndoOperation(operation, argument);
     }
     return true;
 }

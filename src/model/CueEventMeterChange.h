@@ -11,15 +11,15 @@
 
 #include "playback/sequence/BarBeatTime.h"
 
+#include "model/AutoPunchSettings.h"
 #include "model/CueEvent.h"
 
 namespace tollvane {
 
-class Color;
-
-class CueEventMeterChange : public CueEvent {
+class CueEventMeterChange : public CueEvent, public AutoPunchSettings {
 public:
-    explicit CueEventMeterChange(Passkey key) : CueEvent(key) {}
+    explicit CueEventMeterChange(Passkey key)
+        : CueEvent(key), AutoPunchSettings(static_cast<CueEvent&>(*this)) {}
 
     // Bar-locked at the bar of time stamp + 128 (-32 without a sequence),
     // click note duration -2 (no change).
@@ -44,19 +44,10 @@ public:
     // The denominator as the power of two a time-signature event stores.
     uint8_t midiDenominator() const;
 
-    // Punch settings ("Change Auto Punch Options").
-    bool barPunchEnabled() const { return barPunchEnabled_; }
-    void setBarPunchEnabled(bool enabled);
-    std::shared_ptr<Color> barPunchColor() const { return barPunchColor_; }
-    void setBarPunchColor(std::shared_ptr<Color> color);
-    int32_t barPunchHoles() const { return barPunchHoles_; }
-    void setBarPunchHoles(int32_t holes);
+    // The beat punch's switch ("Change Auto Punch Options"); the rest of
+    // the punch settings come from AutoPunchSettings.
     bool beatPunchEnabled() const { return beatPunchEnabled_; }
     void setBeatPunchEnabled(bool enabled);
-    std::shared_ptr<Color> beatPunchColor() const { return beatPunchColor_; }
-    void setBeatPunchColor(std::shared_ptr<Color> color);
-    int32_t beatPunchHoles() const { return beatPunchHoles_; }
-    void setBeatPunchHoles(int32_t holes);
 
     int32_t sortPriority() const override { return 100; }
     std::string eventTypeString() const override { return "Meter Change"; }
@@ -83,12 +74,7 @@ protected:
 private:
     TimeSignature meter_;
     int32_t clickNoteDuration_ = 6;
-    bool barPunchEnabled_ = false;
-    std::shared_ptr<Color> barPunchColor_;
-    int32_t barPunchHoles_ = 3;
     bool beatPunchEnabled_ = false;
-    std::shared_ptr<Color> beatPunchColor_;
-    int32_t beatPunchHoles_ = 1;
 };
 
 }  // namespace tollvane

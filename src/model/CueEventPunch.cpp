@@ -31,21 +31,15 @@ void CueEventPunch::initKindDefaults() {
 }
 
 void CueEventPunch::setColor(std::shared_ptr<Color> color) {
-    registerUndo("setColor:", colorValue(color_), "Change Punch Color");
-    color_ = std::move(color);
-    didChangeValueForKey("color");
+    setUndoableField(color_, std::move(color), "setColor:", "color", "Change Punch Color");
 }
 
 void CueEventPunch::setHoles(int32_t holes) {
-    registerUndo("setHolesAsNSNumber:", Value(holes_), "Change Punch Holes");
-    holes_ = holes;
-    didChangeValueForKey("holes");
+    setUndoableField(holes_, holes, "setHolesAsNSNumber:", "holes", "Change Punch Holes");
 }
 
 void CueEventPunch::setWidth(float width) {
-    registerUndo("setWidthAsNSNumber:", Value(width_), "Change Punch Width");
-    width_ = width;
-    didChangeValueForKey("width");
+    setUndoableField(width_, width, "setWidthAsNSNumber:", "width", "Change Punch Width");
 }
 
 void CueEventPunch::setHolesAsNSNumber(const Value& holes) {

@@ -14,13 +14,6 @@ namespace {
 
 constexpr const char* kBeepOptionsAction = "Change Beep Options";
 
-Value tagsValue(const std::vector<std::string>& tags) {
-    std::vector<Value> items;
-    items.reserve(tags.size());
-    for (const std::string& tag : tags) items.emplace_back(tag);
-    return Value::array(std::move(items));
-}
-
 std::vector<std::string> tagsFromValue(const Value& value) {
     std::vector<std::string> tags;
     if (const auto& array = value.arrayValue()) {
@@ -66,77 +59,54 @@ void CueEventSoundCue::initKindDefaults() {
 }
 
 void CueEventSoundCue::setTitle(std::string title) {
-    registerUndo("setTitle:", Value(title_), "Change Cue Title", true);
-    title_ = std::move(title);
-    didChangeValueForKey("title");
+    setUndoableField(title_, std::move(title), "setTitle:", "title", "Change Cue Title", true);
 }
 
 void CueEventSoundCue::setText(std::string text) {
-    registerUndo("setText:", Value(text_), "Change Cue Overlay Text", true);
-    text_ = std::move(text);
-    didChangeValueForKey("text");
+    setUndoableField(text_, std::move(text), "setText:", "text", "Change Cue Overlay Text", true);
 }
 
 void CueEventSoundCue::setTags(std::vector<std::string> tags) {
-    registerUndo("setTags:", tagsValue(tags_), "Change Cue Tags");
-    tags_ = std::move(tags);
-    didChangeValueForKey("tags");
+    setUndoableField(tags_, std::move(tags), "setTags:", "tags", "Change Cue Tags");
 }
 
 void CueEventSoundCue::setEnabled(bool enabled) {
-    registerUndo("setEnabled:", Value(enabled_), enabled_ ? "Disable Cue" : "Enable Cue");
-    enabled_ = enabled;
-    didChangeValueForKey("enabled");
+    setUndoableField(enabled_, enabled, "setEnabled:", "enabled", enabled_ ? "Disable Cue" : "Enable Cue");
 }
 
 void CueEventSoundCue::setStreamerEnabled(bool enabled) {
-    registerUndo("setStreamerEnabled:", Value(streamerEnabled_),
-                 streamerEnabled_ ? "Disable Cue Streamer" : "Enable Cue Streamer");
-    streamerEnabled_ = enabled;
-    didChangeValueForKey("streamerEnabled");
+    setUndoableField(streamerEnabled_, enabled, "setStreamerEnabled:", "streamerEnabled",
+                     streamerEnabled_ ? "Disable Cue Streamer" : "Enable Cue Streamer");
 }
 
 void CueEventSoundCue::setStreamerFeet(double feet) {
-    registerUndo("setStreamerFeet:", Value(streamerFeet_), "Change Streamer Length");
-    streamerFeet_ = feet;
-    didChangeValueForKey("streamerFeet");
+    setUndoableField(streamerFeet_, feet, "setStreamerFeet:", "streamerFeet", "Change Streamer Length");
 }
 
 void CueEventSoundCue::setStreamerColor(std::shared_ptr<Color> color) {
-    registerUndo("setStreamerColor:", colorValue(streamerColor_), "Change Streamer Color");
-    streamerColor_ = std::move(color);
-    didChangeValueForKey("streamerColor");
+    setUndoableField(streamerColor_, std::move(color), "setStreamerColor:", "streamerColor",
+                     "Change Streamer Color");
 }
 
 void CueEventSoundCue::setBeepsEnabled(bool enabled) {
-    registerUndo("setBeepsEnabled:", Value(beepsEnabled_),
-                 beepsEnabled_ ? "Disable Cue Beeps" : "Enable Cue Beeps");
-    beepsEnabled_ = enabled;
-    didChangeValueForKey("beepsEnabled");
+    setUndoableField(beepsEnabled_, enabled, "setBeepsEnabled:", "beepsEnabled",
+                     beepsEnabled_ ? "Disable Cue Beeps" : "Enable Cue Beeps");
 }
 
 void CueEventSoundCue::setBeepsCount(int32_t count) {
-    registerUndo("setBeepsCount:", Value(beepsCount_), kBeepOptionsAction);
-    beepsCount_ = count;
-    didChangeValueForKey("beepsCount");
+    setUndoableField(beepsCount_, count, "setBeepsCount:", "beepsCount", kBeepOptionsAction);
 }
 
 void CueEventSoundCue::setBeepsSeconds(double seconds) {
-    registerUndo("setBeepsSeconds:", Value(beepsSeconds_), kBeepOptionsAction);
-    beepsSeconds_ = seconds;
-    didChangeValueForKey("beepsSeconds");
+    setUndoableField(beepsSeconds_, seconds, "setBeepsSeconds:", "beepsSeconds", kBeepOptionsAction);
 }
 
 void CueEventSoundCue::setBeepOnCuePoint(bool on) {
-    registerUndo("setBeepOnCuePoint:", Value(beepOnCuePoint_), kBeepOptionsAction);
-    beepOnCuePoint_ = on;
-    didChangeValueForKey("beepOnCuePoint");
+    setUndoableField(beepOnCuePoint_, on, "setBeepOnCuePoint:", "beepOnCuePoint", kBeepOptionsAction);
 }
 
 void CueEventSoundCue::setPunchOnEachBeep(bool on) {
-    registerUndo("setPunchOnEachBeep:", Value(punchOnEachBeep_), kBeepOptionsAction);
-    punchOnEachBeep_ = on;
-    didChangeValueForKey("punchOnEachBeep");
+    setUndoableField(punchOnEachBeep_, on, "setPunchOnEachBeep:", "punchOnEachBeep", kBeepOptionsAction);
 }
 
 Value CueEventSoundCue::eventProxy() const {
@@ -180,7 +150,7 @@ void CueEventSoundCue::copyKindFieldsTo(CueEvent& copy) const {
 void CueEventSoundCue::encodeKindFields(KeyedArchiver& coder) const {
     coder.encodeObject(Value(title_), "title");
     coder.encodeObject(Value(text_), "text");
-    coder.encodeObject(tagsValue(tags_), "tags");
+    coder.encodeObject(fieldValue(tags_), "tags");
     coder.encodeObject(Value(enabled_), "enabled");
     coder.encodeObject(Value(streamerEnabled_), "streamerEnabled");
     coder.encodeObject(colorData(streamerColor_), "streamerColor");

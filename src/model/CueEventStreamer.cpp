@@ -36,21 +36,15 @@ void CueEventStreamer::initKindDefaults() {
 }
 
 void CueEventStreamer::setColor(std::shared_ptr<Color> color) {
-    registerUndo("setColor:", colorValue(color_), kColorAction, true);
-    color_ = std::move(color);
-    didChangeValueForKey("color");
+    setUndoableField(color_, std::move(color), "setColor:", "color", kColorAction, true);
 }
 
 void CueEventStreamer::setFeet(float feet) {
-    registerUndo("setFeetAsNSNumber:", Value(feet_), kFeetAction, true);
-    feet_ = feet;
-    didChangeValueForKey("feet");
+    setUndoableField(feet_, feet, "setFeetAsNSNumber:", "feet", kFeetAction, true);
 }
 
 void CueEventStreamer::setWidth(float width) {
-    registerUndo("setWidthAsNSNumber:", Value(width_), kWidthAction, true);
-    width_ = width;
-    didChangeValueForKey("width");
+    setUndoableField(width_, width, "setWidthAsNSNumber:", "width", kWidthAction, true);
 }
 
 void CueEventStreamer::setFeetAsNSNumber(const Value& feet) {

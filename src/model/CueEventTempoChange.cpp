@@ -28,15 +28,12 @@ void CueEventTempoChange::initKindDefaults() {
 void CueEventTempoChange::setBpm(double bpm) {
     // Not a tempo at all; the tempo map could not be built with it.
     if (!std::isfinite(bpm)) return;
-    registerUndo("setBpmAsNSNumber:", Value(bpm_), "Change Tempo");
-    bpm_ = std::round(bpm * 1000.0) / 1000.0;
-    didChangeValueForKey("bpm");
+    setUndoableField(bpm_, std::round(bpm * 1000.0) / 1000.0, "setBpmAsNSNumber:", "bpm", "Change Tempo");
 }
 
 void CueEventTempoChange::setNoteDuration(int32_t code) {
-    registerUndo("setNoteDurationAsNSNumber:", Value(noteDuration_), "Change Tempo Base Duration");
-    noteDuration_ = code;
-    didChangeValueForKey("noteDuration");
+    setUndoableField(noteDuration_, code, "setNoteDurationAsNSNumber:", "noteDuration",
+                     "Change Tempo Base Duration");
 }
 
 void CueEventTempoChange::setBpmAsNSNumber(const Value& bpm) {

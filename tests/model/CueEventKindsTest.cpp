@@ -215,6 +215,39 @@ TEST_F(CueEventKindsTest, UnsetColoursAndFlagsReadFromTheDefaults) {
     EXPECT_EQ(countoff->streamerColorIntoLockTime(), blue);
 }
 
+// Unset colours are read from the defaults through a per-key memory of the
+// last colour data seen; a changed default must still show on the next read.
+TEST_F(CueEventKindsTest, UnsetColoursFollowAChangedDefault) {
+    auto countoff = CueEventCountoff::countoffEventWithCue(cue, 0.0);
+    auto end = CueEventCueEnd::cueEndEventWithCue(cue);
+    struct Case {
+        const char* key;
+        std::function<std::shared_ptr<Color>()> read;
+    };
+    const Case cases[] = {
+        {"countoffWarningStreamerColor", [&] { return countoff->streamerColorIntoFirstBeat(); }},
+        {"countoffDownbeatStreamerColor", [&] { return countoff->streamerColorIntoLockTime(); }},
+        {"cueEndStreamerColor", [&] { return end->streamerColor(); }},
+    };
+    UserDefaults& defaults = UserDefaults::standardUserDefaults();
+    const auto green = Color::calibrated(0, 1, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        const Value registered = colorText(defaultsColor(c.key));
+        EXPECT_EQ(colorText(c.read()), registered);
+
+        defaults.setData(c.key, green->archivedData());
+        EXPECT_EQ(colorText(c.read()), colorText(green));
+        defaults.setData(c.key, Data{1, 2, 3});
+        EXPECT_FALSE(c.read()) << "data that is no colour";
+        defaults.setData(c.key, Color::calibrated(0, 0, 1)->archivedData());
+        EXPECT_EQ(colorText(c.read()), colorText(Color::calibrated(0, 0, 1)));
+
+        defaults.removeObject(c.key);
+        EXPECT_EQ(colorText(c.read()), registered);
+    }
+}
+
 TEST_F(CueEventKindsTest, ProxiesHoldTheTypeAndTheSequenceRelevantValues) {
     auto red = Color::calibrated(1, 0, 0);
     struct Case {

@@ -4,7 +4,7 @@
 // path it last resolved to. Files written on the original platform carry
 // its alias record; we cannot resolve those records, so their last known
 // path serves, and the record itself is kept and written back unchanged.
-// Aliases made here store the path itself as their record.
+// Aliases made here store the path itself (its UTF-8 bytes) as their record.
 //
 // Archived under "FFAlias": "alias" (the record as data) and
 // "lastKnownPath" (string).
@@ -34,8 +34,14 @@ public:
     const std::string& lastKnownFullPath() const { return lastKnownPath_; }
     // The record as stored.
     const Data& aliasData() const { return aliasData_; }
+    // Whether the record is one this program wrote (a path) rather than one
+    // from elsewhere that only travels with the file.
+    bool hasPathRecord() const;
+    // The path the alias stands for without touching the disk: the record's
+    // path, else the last known path.
+    std::string recordedPath() const;
 
-    // Equal when their full paths are equal.
+    // Equal when both resolve to the same full path.
     bool isEqual(FFAlias& other);
 
     std::string archiveClassName() const override { return "FFAlias"; }
@@ -45,6 +51,7 @@ public:
 
 private:
     Data aliasData_;
+    bool aliasDataInline_ = false;
     std::string lastKnownPath_;
 };
 

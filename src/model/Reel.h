@@ -82,13 +82,17 @@ public:
     // A text Value is taken as the title; anything else is logged
     // ("Unable to set formatted title of reel %@ to value %@") and ignored.
     void setFormattedTitle(const Value& title);
+    // A styled title: its text becomes the title.
+    void setFormattedTitle(const FormattedText& title) { setTitle(title.text); }
 
     std::shared_ptr<FFAlias> alias() const { return alias_; }
     // "" without an alias; else the resolved path, or the last known one.
     std::string path() const;
     // An empty path clears the alias (duration -1). Otherwise the path
-    // (tilde expanded) becomes the alias and the movie's duration is read;
-    // a file that is no movie logs its error and gives -1.
+    // (tilde expanded, made absolute) becomes the alias and the movie's
+    // duration is read; a file that is no movie logs its error and gives -1.
+    // The path the alias already stands for keeps the alias (and a record
+    // from elsewhere with it).
     void setPath(const std::string& path);
     double duration() const { return duration_; }
     // Duration above 0.
@@ -104,6 +108,8 @@ public:
     // The registry.
     static std::shared_ptr<Reel> reelWithID(uint32_t reelID);
     static std::map<uint32_t, std::shared_ptr<Reel>> allReels();
+    // Replaces a reel registered under the same ID; reels under a marker's
+    // ID are not registered (the marker keeps its place).
     static void registerReel(const std::shared_ptr<Reel>& reel);
 
     // The markers, made and registered once.
@@ -121,6 +127,10 @@ public:
     void performUndoOperation(const std::string& operation, const Value& argument) override;
 
 private:
+    void registerUndo(const char* selector, const Value& oldValue, const char* actionName);
+    // Opens the movie at an expanded, absolute path and keeps its length.
+    void measureMovie(const std::string& path);
+
     uint32_t reelID_ = 0;
     std::shared_ptr<EMTimecode> startTimecode_;
     std::string title_;

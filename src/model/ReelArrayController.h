@@ -3,8 +3,12 @@
 // A document's reel list: the reels sorted by start timecode, the selected
 // reel, selection by the incoming timecode, the project frame-rate change,
 // re-linking of missing movies by a directory walk, and reel-list files.
-// Panels belong to the window: the operations that the Part's commands
-// reach through a panel take the chosen path here.
+// Panels belong to the window: the operations that its commands reach
+// through a panel take the chosen path here.
+//
+// Observable keys: "content", "arrangedObjects", "arrangedObjectsAndMarkers"
+// (the list or the order changed; the reel tables reload) and
+// "selectedObjects".
 //
 // Threads: main thread.
 
@@ -13,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/KeyValueObservable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/archive/Value.h"
 #include "timebase/EMTimecode.h"
@@ -22,11 +27,11 @@ namespace tollvane {
 class Document;
 class Reel;
 
-class ReelArrayController {
+class ReelArrayController : public KeyValueObservable {
 public:
     // Observes the reel-order and reel-selection-by-cue notifications.
     explicit ReelArrayController(Document& document);
-    ~ReelArrayController();
+    ~ReelArrayController() override;
     ReelArrayController(const ReelArrayController&) = delete;
     ReelArrayController& operator=(const ReelArrayController&) = delete;
 
@@ -56,8 +61,12 @@ public:
     // Answers whether the selection changed.
     bool selectReelForTimecode(const EMTimecode& timecode);
     void updateReelSelection();
+    // Every start read again at the document's rate (digits kept). Registers
+    // no undo of its own: the document's rate change is the step, and undoing
+    // it calls this again. Reels without a start are left alone.
     void updateProjectFramerate();
     bool hasBrokenReels() const;
+    // Matches files (not folders) by name against the broken reels' movies.
     // Answers how many reels were re-linked.
     size_t relinkBrokenReelsFromDirectory(const std::string& directory);
     // {"reel": the reel, "path": the new path}; "relink reel".
@@ -73,7 +82,20 @@ public:
     bool loadReelListFromPath(const std::string& path);
 
 private:
+    class UndoProxy;
+    friend class UndoProxy;
+
+    void performUndoOperation(const std::string& operation, const Value& argument);
+    void adopt(const std::shared_ptr<Reel>& reel);
+    void announceListChange(void (KeyValueObservable::*announce)(std::string_view));
+    bool contains(const std::shared_ptr<Reel>& reel) const;
+    void showError(const char* title, const char* format, const std::string& reason) const;
+
     Document& document_;
+    std::shared_ptr<UndoProxy> undoProxy_;
+    // Every reel given this document, so that none keeps pointing at it
+    // once it is gone (the registry outlives documents).
+    std::vector<std::weak_ptr<Reel>> adopted_;
     std::vector<std::shared_ptr<Reel>> content_;
     std::vector<std::shared_ptr<Reel>> selection_;
     std::vector<NotificationCenter::ObserverToken> observers_;

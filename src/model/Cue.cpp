@@ -9,12 +9,16 @@
 
 #include "document/Document.h"
 #include "document/DocumentUndoController.h"
+#include "model/CueBarEditor.h"
 #include "model/CueEnvironment.h"
 #include "model/CueEvent.h"
+#include "model/CueEventClickChange.h"
 #include "model/CueEventCountoff.h"
 #include "model/CueEventCueEnd.h"
+#include "model/CueEventMeterChange.h"
 #include "model/CueEventMusicIn.h"
 #include "model/CueEventSoundCue.h"
+#include "model/CueEventTempoChange.h"
 #include "model/CueSequenceCompiler.h"
 #include "model/Reel.h"
 #include "platform/NotificationCenter.h"
@@ -37,6 +41,9 @@ constexpr const char* kSetSyncTimecode = "setSyncTimecode:";
 constexpr const char* kSetSyncPrerollShiftedBeats = "setSyncPrerollShiftedBeats:";
 constexpr const char* kSetReel = "setReel:";
 constexpr const char* kSetBarNumberOffset = "setBarNumberOffset:";
+constexpr const char* kAddEvent = "addEvent:";
+constexpr const char* kRemoveEvent = "removeEvent:";
+constexpr const char* kEventsNeedResorting = "eventsNeedResorting";
 
 // Undo arguments are Values; a reel is not archivable, so the old reel rides
 // in this box (undo arguments are never archived).
@@ -400,6 +407,12 @@ void Cue::performUndoOperation(const std::string& operation, const Value& argume
         setReel(box ? box->reel() : nullptr);
     } else if (operation == kSetBarNumberOffset) {
         setBarNumberOffset(argument);
+    } else if (operation == kAddEvent) {
+        addEvent(argument.object<CueEvent>());
+    } else if (operation == kRemoveEvent) {
+        removeEvent(argument.object<CueEvent>());
+    } else if (operation == kEventsNeedResorting) {
+        eventsNeedResorting();
     }
 }
 
@@ -441,6 +454,114 @@ void Cue::sortMeterEvents() {
 void Cue::setPlaybackRateSetting(int32_t setting) {
     playbackRateSetting_ = setting;
     updateSequence();
+}
+
+// --- Event lists ------------------------------------------------------------------
+
+bool Cue::holdsEvent(const CueEvent* event) const {
+    if (event == cueStartEvent_.get() || event == cueEndEvent_.get()) return true;
+    for (const auto* list : {&tempoEvents_, &meterEvents_, &trackEvents_, &countoffEvents_}) {
+        for (const auto& held : *list) {
+            if (held.get() == event) return true;
+        }
+    }
+    return false;
+}
+
+void Cue::addEvent(const std::shared_ptr<CueEvent>& event) {
+    if (!event || holdsEvent(event.get())) return;
+    auto cueEnd = std::dynamic_pointer_cast<CueEventCueEnd>(event);
+    auto musicIn = std::dynamic_pointer_cast<CueEventMusicIn>(event);
+
+    // The event that a new start or end event replaces leaves through
+    // removeEvent, in the same undo step, so that undoing the add brings it back.
+    std::shared_ptr<CueEvent> replaced;
+    if (cueEnd && cueEndEvent_) replaced = cueEndEvent_;
+    if (musicIn && cueStartEvent_) replaced = cueStartEvent_;
+    DocumentUndoController* undo = document() ? &document()->undoController() : nullptr;
+    const bool grouped = replaced && undo;
+    if (grouped) undo->undoManager().beginUndoGrouping();
+    if (replaced) removeEvent(replaced);
+
+    willChangeValueForKey("eventsForArrayController");
+    event->setCue(shared_from_this());
+    if (cueEnd) {
+        willChangeValueForKey("cueEndEvent");
+        willChangeValueForKey("hasCueEndEvent");
+        cueEndEvent_ = std::move(cueEnd);
+        didChangeValueForKey("cueEndEvent");
+        didChangeValueForKey("hasCueEndEvent");
+    } else if (musicIn) {
+        willChangeValueForKey("cueStartEvent");
+        willChangeValueForKey("hasCueStartEvent");
+        cueStartEvent_ = std::move(musicIn);
+        didChangeValueForKey("cueStartEvent");
+        didChangeValueForKey("hasCueStartEvent");
+    } else if (dynamic_cast<CueEventTempoChange*>(event.get())) {
+        tempoEvents_.push_back(event);
+    } else if (dynamic_cast<CueEventMeterChange*>(event.get()) ||
+               dynamic_cast<CueEventClickChange*>(event.get())) {
+        meterEvents_.push_back(event);
+    } else if (dynamic_cast<CueEventCountoff*>(event.get())) {
+        countoffEvents_.push_back(event);
+    } else {
+        trackEvents_.push_back(event);
+    }
+    registerUndo(kRemoveEvent, Value(event), "Add " + event->eventTypeString(), false);
+    if (undo) undo->removeDeletedObject(Value(event));
+    didChangeValueForKey("eventsForArrayController");
+    if (grouped) undo->undoManager().endUndoGrouping();
+    updateSequence();
+}
+
+void Cue::removeEvent(const std::shared_ptr<CueEvent>& event) {
+    // An event this cue does not hold has nothing to remove, and an undo
+    // step for it would add a stranger.
+    if (!event || !holdsEvent(event.get())) return;
+    willChangeValueForKey("eventsForArrayController");
+    registerUndo(kAddEvent, Value(event), "Delete Event", false);
+    if (Document* owner = document()) owner->undoController().addDeletedObject(Value(event));
+    for (auto* list : {&tempoEvents_, &meterEvents_, &trackEvents_, &countoffEvents_}) {
+        std::erase_if(*list, [&event](const std::shared_ptr<CueEvent>& held) { return held == event; });
+    }
+    if (cueEndEvent_ == event) {
+        willChangeValueForKey("cueEndEvent");
+        willChangeValueForKey("hasCueEndEvent");
+        cueEndEvent_.reset();
+        didChangeValueForKey("cueEndEvent");
+        didChangeValueForKey("hasCueEndEvent");
+    }
+    if (cueStartEvent_ == event) {
+        willChangeValueForKey("cueStartEvent");
+        willChangeValueForKey("hasCueStartEvent");
+        cueStartEvent_.reset();
+        didChangeValueForKey("cueStartEvent");
+        didChangeValueForKey("hasCueStartEvent");
+    }
+    didChangeValueForKey("eventsForArrayController");
+    updateSequence();
+}
+
+std::vector<std::shared_ptr<CueEvent>> Cue::eventsForArrayController() {
+    auto events = allEvents();
+    std::stable_sort(events.begin(), events.end(),
+                     [](const auto& a, const auto& b) { return a->compareTime(*b) < 0; });
+    updateSequence();
+    return events;
+}
+
+void Cue::eventsNeedResorting() {
+    sortMeterEvents();
+    registerUndo(kEventsNeedResorting, Value(), "Re-Sort Events", false);
+    NotificationCenter::defaultCenter().postNotification(kEventsShouldResortNotification);
+}
+
+void Cue::deleteBars(int32_t count, int32_t startingAtBar) {
+    CueBarEditor(shared_from_this()).deleteBars(count, startingAtBar);
+}
+
+void Cue::insertBars(int32_t count, int32_t beforeBar, int32_t usingTempo) {
+    CueBarEditor(shared_from_this()).insertBars(count, beforeBar, usingTempo);
 }
 
 std::vector<std::shared_ptr<CueEvent>> Cue::allEvents() const {

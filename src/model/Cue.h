@@ -79,6 +79,7 @@ public:
     static constexpr const char* kSequenceDidChangeNotification = "TLCueSequenceDidChangeNotification";
     static constexpr const char* kReelSelectionByCueDidChangeNotification =
         "TLReelSelectionByCueDidChangeNotification";
+    static constexpr const char* kEventsShouldResortNotification = "TLCueEventsShouldResortNotification";
     // Seconds between the last rebuild request and the rebuild.
     static constexpr double kUpdateDelay = 0.1;
 
@@ -162,6 +163,26 @@ public:
     bool hasCueEndEvent() const { return cueEndEvent_ != nullptr; }
     // Sorts meterEvents by their sort strings.
     void sortMeterEvents();
+
+    // Undoable ("Add %@" with the event's type, "Delete Event"); each
+    // schedules a rebuild. addEvent files the event by kind and makes this
+    // its cue; a cue-end or music-in event replaces the cue's own, which
+    // leaves through removeEvent in the same undo step. An event already
+    // held is not added twice, and one not held is not removed. A removed
+    // event is parked in the undo controller's deletedObjects (addEvent
+    // takes it out again), so an undo step can bring it back.
+    void addEvent(const std::shared_ptr<CueEvent>& event);
+    void removeEvent(const std::shared_ptr<CueEvent>& event);
+    // A new list of every event, sorted by time (compareTime, stable);
+    // schedules a rebuild.
+    std::vector<std::shared_ptr<CueEvent>> eventsForArrayController();
+    // Sorts meterEvents; undoable ("Re-Sort Events"); posts
+    // kEventsShouldResortNotification.
+    void eventsNeedResorting();
+    // Each in its own undo group ("Delete Bars", "Insert Bars"); a count
+    // below 1 changes nothing. Bars are cue bars. See CueBarEditor.
+    void deleteBars(int32_t count, int32_t startingAtBar);
+    void insertBars(int32_t count, int32_t beforeBar, int32_t usingTempo);
 
     // --- Settings ---------------------------------------------------------------
 
@@ -279,6 +300,8 @@ private:
                       bool coalescing);
     // Every event the cue holds: the four lists, then the start and end events.
     std::vector<std::shared_ptr<CueEvent>> allEvents() const;
+    // That very event is in one of the lists or is the start or end event.
+    bool holdsEvent(const CueEvent* event) const;
     // Derives each count-off's first click from a freshly compiled sequence.
     void updateCountoffFirstClicks(const FFMusicSequence& sequence);
 

@@ -11,15 +11,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/KeyValueObservable.h"
 #include "platform/NotificationCenter.h"
+#include "platform/archive/Value.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
 
 class Cue;
+class CueEvent;
 class Document;
 
 class CueArrayController : public KeyValueObservable {
@@ -36,7 +39,8 @@ public:
     const std::vector<std::shared_ptr<Cue>>& content() const { return content_; }
     // Replaces the list (each cue gets the document).
     void setContent(std::vector<std::shared_ptr<Cue>> cues);
-    // Sorted by sync timecode, ascending: the displayed order.
+    // Sorted by sync timecode, ascending (ties in stored order): the displayed
+    // order, re-sorted when the list changes and on the cue-order notification.
     std::vector<std::shared_ptr<Cue>> arrangedObjects() const;
 
     const std::vector<std::shared_ptr<Cue>>& selectedObjects() const { return selection_; }
@@ -81,15 +85,65 @@ public:
     void setSmfBarAtBarOneScore(uint32_t bar) { barsToDrop_ = bar > 0 ? bar - 1 : 0; }
 
 private:
+    class UndoForwarder;
+    // What selection by timecode needs of one cue, in seconds from zero,
+    // kept until the cue (or its cue-end event) announces a change: the cue's
+    // own answers allocate timecodes, and a timecode arrives every frame.
+    struct Timing {
+        std::shared_ptr<Cue> cue;
+        KeyValueObservable::ObserverToken cueToken = 0;
+        std::weak_ptr<CueEvent> observedEnd;
+        KeyValueObservable::ObserverToken endToken = 0;
+        bool dirty = true;
+        // A cue without a sync point, rehearsal start or end is never
+        // selected by timecode.
+        bool takesPart = false;
+        double sync = 0.0;
+        double rehearsalStart = 0.0;
+        // The cue end plus one second.
+        double end = 0.0;
+    };
+
     void select(const std::shared_ptr<Cue>& cue);
+    bool isSelectedCue(const std::shared_ptr<Cue>& cue) const;
+    bool contains(const std::shared_ptr<Cue>& cue) const;
+    // Content changes without undo; each answers whether anything changed.
+    bool insertCue(const std::shared_ptr<Cue>& cue);
+    bool eraseCue(const std::shared_ptr<Cue>& cue);
+    void willChangeContent();
+    void didChangeContent();
+    // Drops cues that left the list from the selection.
+    void pruneSelection();
+    void registerUndo(const std::string& operation, const Value& argument, const std::string& actionName);
+    void performUndoOperation(const std::string& operation, const Value& argument);
+    static Value arrayOf(const std::vector<std::shared_ptr<Cue>>& cues);
+    static std::vector<std::shared_ptr<Cue>> cuesOf(const Value& array);
+
+    // Re-sorts the displayed order by sync timecode.
+    void rearrangeObjects();
+    void observe(const std::shared_ptr<Cue>& cue);
+    void stopObserving(Timing& timing);
+    void markDirty(Timing& timing);
+    // Brings the kept sync points (and, with `withTimes`, rehearsal starts and
+    // ends) up to date, and the latest-first order with them.
+    void refreshTimings(bool withTimes);
+    void refreshTiming(Timing& timing, bool withTimes);
+    double syncSecondsOf(const Cue& cue);
 
     Document& document_;
     std::vector<std::shared_ptr<Cue>> content_;
+    std::vector<std::shared_ptr<Cue>> arranged_;
     std::vector<std::shared_ptr<Cue>> selection_;
     std::vector<std::string> pendingSMFImports_;
     uint32_t barsToDrop_ = 0;
     int32_t cueStartBarNumber_ = 1;
     std::vector<NotificationCenter::ObserverToken> observers_;
+    std::shared_ptr<UndoForwarder> undoTarget_;
+    std::unordered_map<const Cue*, std::unique_ptr<Timing>> timings_;
+    // Every timing, by sync point, latest first (ties in stored order).
+    std::vector<Timing*> latestFirst_;
+    bool anyTimingDirty_ = false;
+    bool orderDirty_ = true;
 };
 
 }  // namespace tollvane

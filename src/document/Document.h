@@ -11,6 +11,9 @@
 // 32-bit handle (`documentHandle`), unique for the run of the program: the
 // sequence's user events carry the handle, never a pointer.
 //
+// Observed keys: "projectFramerate", "reelSelectionMode", "cueSelectionMode",
+// "documentViewType".
+//
 // Threads: main thread only, except documentForHandle and viewType (any
 // thread).
 
@@ -19,9 +22,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "document/DocumentUndoController.h"
+#include "platform/KeyValueObservable.h"
 #include "platform/UndoManager.h"
 #include "platform/UndoTarget.h"
 #include "platform/archive/Value.h"
@@ -34,7 +39,7 @@ class CueEventSoundCue;
 class DocumentStatusDisplay;
 class ReelArrayController;
 
-class Document : public UndoTarget, public std::enable_shared_from_this<Document> {
+class Document : public UndoTarget, public KeyValueObservable, public std::enable_shared_from_this<Document> {
 public:
     // The document window's two views.
     static constexpr int32_t kCueViewType = 0;
@@ -55,15 +60,30 @@ public:
     // the rate from "lastProjectFramerate" (else 4), reels by timecode, cues
     // manually, the view from "lastDocumentViewType".
     static std::shared_ptr<Document> create();
-    // Opens a file; null after the Part's alerts, or with `error` saying why
-    // the file was refused. Nothing is half loaded.
+    // Opens a file into a new document and hands it out only when it was
+    // accepted; null with `error` saying why it was refused (after the
+    // version alerts when they refused it).
     static std::shared_ptr<Document> documentWithContentsOfFile(const std::string& path, std::string* error);
+    // The same from bytes (no file path).
+    static std::shared_ptr<Document> documentWithData(const Data& data, std::string* error);
 
-    // readFromData:ofType:error: on a new document. False refuses the data.
+    // Versions compare as numbers part by part: runs of digits by their
+    // value, other characters one by one ("218" < "218.1" < "1000"). -1, 0, 1.
+    static int compareVersions(std::string_view a, std::string_view b);
+    // "minVersion" read as an integer: its leading integer, 0 when absent.
+    static int64_t integerValueOfVersion(const Value& version);
+
+    // readFromData:ofType:error: on a new document. False refuses the data
+    // and leaves the document as it was. A file that is no keyed archive of
+    // a dictionary is refused without an alert. On success the cue whose
+    // cueID is the window options' "selectedCueID" is selected, as the
+    // window does when it opens.
     bool readFromData(const Data& data, std::string* error);
     // dataOfType:error: the root dictionary refreshed, archived.
     Data dataOfType(std::string* error);
     // Saves atomically; false with `error` saying why (the old file stays).
+    // On success the document belongs to `path`, counts as saved, and its
+    // autosave copy is removed.
     bool writeToFile(const std::string& path, std::string* error);
     const std::string& filePath() const { return filePath_; }
     void setFilePath(std::string path) { filePath_ = std::move(path); }
@@ -111,7 +131,9 @@ public:
     // The ADR/Foley list, its selection and its hidden cue ("(ADR/Foley)",
     // no warning beats, 60 bpm, sync 00:00:00:00 at the project rate).
     std::vector<std::shared_ptr<CueEventSoundCue>>& adrFoleyEvents() { return adrFoleyEvents_; }
-    std::vector<std::shared_ptr<CueEventSoundCue>>& selectedADRFoleyEvents() { return selectedADRFoleyEvents_; }
+    std::vector<std::shared_ptr<CueEventSoundCue>>& selectedADRFoleyEvents() {
+        return selectedADRFoleyEvents_;
+    }
     std::shared_ptr<Cue> adrFoleyCue();
     // The events a rehearsal in the ADR/Foley view starts from: the selected
     // ones, or every event in time order when none is selected.
@@ -124,12 +146,18 @@ public:
     // A cue's bar-number offset changed (the views redraw their bar numbers).
     virtual void barNumberOffsetDidChange() {}
 
-    // Unsaved changes since the last save or autosave.
+    // Changes since the last save (or since it was made or opened).
     bool isDocumentEdited() const;
-    // Writes the autosave copy (when there are unsaved changes), then
-    // "Autosaved" for 2.0 s. Answers success.
-    bool autosave();
-    // Where this document's autosave copy goes.
+    // Changes since the last save or autosave.
+    bool hasUnautosavedChanges() const;
+    // Writes the autosave copy when there are changes not yet autosaved,
+    // then "Autosaved" for 2.0 s. Answers success (true when nothing needed
+    // writing); `error` says why it failed.
+    bool autosave(std::string* error = nullptr);
+    // Where this document's autosave copy goes: "<name>.autosave.tollvane"
+    // beside its file; for an untitled document in the state folder
+    // ($TOLLVANE_CONFIG_DIR when set, else $XDG_STATE_HOME/tollvane, else
+    // ~/.local/state/tollvane).
     std::string autosavePath() const;
 
     uint32_t documentHandle() const { return handle_; }
@@ -141,8 +169,20 @@ public:
     void performUndoOperation(const std::string& operation, const Value& argument) override;
 
 private:
+    class UndoProxy;
+    void registerDiscreteUndo(const char* selector, const Value& oldValue, const char* actionName);
+    // The hidden ADR/Foley cue, made on first use at the project rate.
+    std::shared_ptr<Cue> hiddenCue() const;
+    // Gives the ADR/Foley list's events the hidden cue and rebuilds it.
+    void attachADRFoleyEvents();
+    // Builds the list from the cues of a file saved before the list existed.
+    void convertOldADRFoleyFormat();
+    void refreshRootDictionary();
+    int64_t selectedCueIDForWindowOptions() const;
+
     UndoManager undoManager_;
     DocumentUndoController undoController_;
+    std::shared_ptr<UndoProxy> undoProxy_;
     std::unique_ptr<ReelArrayController> reelController_;
     std::unique_ptr<CueArrayController> cueController_;
     std::shared_ptr<ValueDictionary> root_;
@@ -153,9 +193,12 @@ private:
     std::atomic<int32_t> viewType_{kCueViewType};
     std::vector<std::shared_ptr<CueEventSoundCue>> adrFoleyEvents_;
     std::vector<std::shared_ptr<CueEventSoundCue>> selectedADRFoleyEvents_;
-    std::shared_ptr<Cue> adrFoleyCue_;
+    mutable std::shared_ptr<Cue> adrFoleyCue_;
     DocumentStatusDisplay* statusDisplay_ = nullptr;
     uint32_t handle_;
+    // UndoManager::changeToken() at the last save and the last autosave.
+    uint64_t savedToken_ = 0;
+    uint64_t autosavedToken_ = 0;
 };
 
 }  // namespace tollvane

@@ -22,6 +22,11 @@ class DocumentController : public KeyValueObservable {
 public:
     static DocumentController& sharedDocumentController();
 
+    DocumentController() = default;
+    ~DocumentController() override;
+    DocumentController(const DocumentController&) = delete;
+    DocumentController& operator=(const DocumentController&) = delete;
+
     const std::vector<std::shared_ptr<Document>>& documents() const { return documents_; }
     void addDocument(const std::shared_ptr<Document>& document);
     void removeDocument(const std::shared_ptr<Document>& document);
@@ -34,16 +39,21 @@ public:
     // open; else the first open document; null with none open.
     std::shared_ptr<Document> frontDocument() const;
     // Recomputes; a change is announced ("frontDocument") and posts
-    // "TLSyncEventListingDidChangeNotification".
+    // "TLSyncEventListingDidChangeNotification". Adding, removing and
+    // setting the current document call it.
     void frontDocumentMayHaveChanged();
 
     // Autosaves every edited document every `seconds` on the main run loop
-    // (0 stops).
+    // (0 stops; without a main run loop nothing is scheduled).
     void setAutosavingDelay(double seconds);
     double autosavingDelay() const { return autosavingDelay_; }
+    // Autosaves every document with changes not yet autosaved (what the
+    // timer does).
+    void autosaveDocuments();
 
     // Asks "Restore autosaved document?" for the autosave copy of `fileName`
-    // ("" for an untitled document); true for "Restore".
+    // (a path or file name, percent escapes and ".tollvane" taken out; ""
+    // for an untitled document); true for "Restore".
     static bool shouldRestoreAutosavedDocument(const std::string& fileName);
 
 private:

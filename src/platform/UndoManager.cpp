@@ -17,6 +17,7 @@ std::vector<UndoManager::Group>& UndoManager::stackForRegistration() {
 void UndoManager::pushStep(std::vector<Group>& stack, Group group) {
     // An empty group undoes nothing; keeping it would make "Undo" do nothing.
     if (group.actions.empty()) return;
+    if (group.token == 0) group.token = ++nextToken_;
     stack.push_back(std::move(group));
     if (&stack == &undoStack_) trimToLevels();
 }
@@ -82,11 +83,16 @@ void UndoManager::perform(Direction direction) {
     } reset{flag};
     beginUndoGrouping();
     openGroups_.front().actionName = step.actionName;
+    // The counterpart stands for the same state of the document.
+    openGroups_.front().token = step.token;
     for (auto it = step.actions.rbegin(); it != step.actions.rend(); ++it) {
         it->target->performUndoOperation(it->operation, it->argument);
     }
     // The counterpart group keeps the name of the step it reverses.
-    if (!openGroups_.empty()) openGroups_.front().actionName = step.actionName;
+    if (!openGroups_.empty()) {
+        openGroups_.front().actionName = step.actionName;
+        openGroups_.front().token = step.token;
+    }
     while (!openGroups_.empty()) endUndoGrouping();
 }
 
@@ -139,6 +145,7 @@ void UndoManager::trimToLevels() {
 }
 
 void UndoManager::removeAllActions() {
+    baseToken_ = changeToken();
     undoStack_.clear();
     redoStack_.clear();
     openGroups_.clear();
@@ -150,11 +157,13 @@ void UndoManager::removeAllActionsWithTarget(const UndoTarget* target) {
             std::erase_if(group.actions, [target](const Action& a) { return a.target.get() == target; });
         }
     };
+    const uint64_t tokenBefore = changeToken();
     strip(openGroups_);
     strip(undoStack_);
     strip(redoStack_);
     std::erase_if(undoStack_, [](const Group& g) { return g.actions.empty(); });
     std::erase_if(redoStack_, [](const Group& g) { return g.actions.empty(); });
+    if (undoStack_.empty()) baseToken_ = tokenBefore;
 }
 
 }  // namespace tollvane

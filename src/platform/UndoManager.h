@@ -13,9 +13,16 @@
 //
 // Registration can be switched off and on; the switch nests.
 //
+// changeToken() names the state the undo stack stands at: each new step gets
+// a token of its own, and undoing or redoing it keeps that token on the step
+// moved to the other stack. A document remembers the token when it saves and
+// is edited while the token differs, also when the user undoes past the save
+// and then makes a different edit.
+//
 // Threads: main thread only.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +73,9 @@ public:
     void removeAllActionsWithTarget(const UndoTarget* target);
 
     size_t undoStepCount() const { return undoStack_.size(); }
+    // The token of the newest undo step; when there is none, the token the
+    // stack stood at when its steps were last removed (0 at first).
+    uint64_t changeToken() const { return undoStack_.empty() ? baseToken_ : undoStack_.back().token; }
     size_t redoStepCount() const { return redoStack_.size(); }
 
 private:
@@ -77,6 +87,8 @@ private:
     struct Group {
         std::vector<Action> actions;
         std::string actionName;
+        // 0 until the group becomes a step.
+        uint64_t token = 0;
     };
     enum class Direction { Undo, Redo };
 
@@ -92,6 +104,8 @@ private:
     bool redoing_ = false;
     int disabledCount_ = 0;
     size_t levelsOfUndo_ = 0;
+    uint64_t nextToken_ = 0;
+    uint64_t baseToken_ = 0;
 };
 
 }  // namespace tollvane

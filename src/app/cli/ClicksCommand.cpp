@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -10,8 +11,12 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/cli/CommandLineCueEnvironment.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/DocumentCommands.h"
+#include "document/Document.h"
 #include "model/Cue.h"
+#include "model/CueArrayController.h"
 #include "model/CueDefaults.h"
 #include "model/CueEnvironment.h"
 #include "model/CueEventClickChange.h"
@@ -80,6 +85,12 @@ struct Options {
     std::optional<int32_t> to;
     bool json = false;
     bool help = false;
+    // The document form: a cue of a document instead of one built from options.
+    std::optional<std::string> file;
+    std::optional<std::string> cue;
+    CommandLineAlertPresenter::Switches switches;
+    // The first option given that builds a cue (none go with a document).
+    std::string builderOption;
 };
 
 struct Click {
@@ -88,20 +99,6 @@ struct Click {
     std::string timecode;
     bool sounds = false;  // audible clicks
     int64_t holes = 0;    // visual clicks: the punch's holes, 0 without a punch
-};
-
-// Lets the cue see the playback start and frame rate of the command line, as
-// it would see the transport's and the project's in the application.
-class CommandLineCueEnvironment : public CueEnvironment {
-public:
-    explicit CommandLineCueEnvironment(EMTimecodeFramerate rate) : rate_(rate) {}
-    double playbackStartPrerollShiftedBeats() const override { return playbackStart_; }
-    EMTimecodeFramerate projectFramerate() const override { return rate_; }
-    void setPlaybackStart(double beats) { playbackStart_ = beats; }
-
-private:
-    EMTimecodeFramerate rate_;
-    double playbackStart_ = Cue::kPrerollBeats;
 };
 
 int64_t parseInteger(const std::string& text, const std::string& what, int64_t low, int64_t high) {
@@ -230,6 +227,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         auto bar = [&](const char* what) {
             return static_cast<int32_t>(parseInteger(next(), what, 1, kMaxBar));
         };
+        static const char* const kBuilderOptions[] = {
+            "--sync",          "--rate",      "--tempo",      "--meter",           "--click",
+            "--pattern",       "--bar-punch", "--beat-punch", "--warning-punches", "--countoff",
+            "--warning-beats", "--mute",      "--bars"};
+        for (const char* option : kBuilderOptions) {
+            if (argument == option && options.builderOption.empty()) options.builderOption = argument;
+        }
         if (argument == "-h" || argument == "--help") {
             options.help = true;
         } else if (argument == "--json") {
@@ -280,12 +284,23 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.from = bar("a bar number");
         } else if (argument == "--to") {
             options.to = bar("a bar number");
+        } else if (argument == "--cue") {
+            options.cue = next();
+        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
         } else if (argument.size() > 1 && argument[0] == '-') {
             throw CommandLineError("unknown option '" + argument + "'");
+        } else if (options.file) {
+            throw CommandLineError("unexpected argument '" + argument + "'");
         } else {
-            throw CommandLineError("unexpected argument '" + argument +
-                                   "' (reading a cue from a document comes with documents)");
+            options.file = argument;
         }
+    }
+    if (!options.help && options.file && !options.cue)
+        throw CommandLineError("clicks " + *options.file + " needs --cue TITLE|ID to choose the cue");
+    if (!options.help && options.cue && !options.file) throw CommandLineError("--cue needs a document FILE");
+    if (!options.help && options.file && !options.builderOption.empty()) {
+        throw CommandLineError(options.builderOption +
+                               " builds a cue from options and does not go with a document's cue");
     }
     if (options.from && options.to && *options.from > *options.to) {
         throw CommandLineError("--from " + std::to_string(*options.from) + " is after --to " +
@@ -340,6 +355,20 @@ void addClickChanges(const std::shared_ptr<Cue>& cue, const Options& options) {
     for (const auto& [bar, event] : changes) cue->meterEvents().push_back(event);
 }
 
+// The first rebuild places the bar-locked events; the playback start needs
+// the meters in place, and the second rebuild sorts the changes by their
+// placed positions and derives the warning beats from the start.
+void compileFromPlaybackStart(Cue& cue, int32_t startBar, CommandLineCueEnvironment& environment) {
+    cue.reallyUpdateSequence();
+    std::shared_ptr<FFMusicSequence> sequence = cue.sequence();
+    if (!sequence) throw std::runtime_error("the cue could not be compiled");
+    const double start = downbeatOfCueBar(*sequence, startBar);
+    environment.setPlaybackStart(start);
+    cue.setPlaybackStartTimeStamp(start - Cue::kPrerollBeats);
+    cue.reallyUpdateSequence();
+    if (!cue.sequence()) throw std::runtime_error("the cue could not be compiled");
+}
+
 std::shared_ptr<Cue> buildCue(const Options& options, CommandLineCueEnvironment& environment) {
     std::shared_ptr<Cue> cue = Cue::create();
     cue->setUpdatesSuspended(true);
@@ -370,18 +399,7 @@ std::shared_ptr<Cue> buildCue(const Options& options, CommandLineCueEnvironment&
         cue->setCueEndEvent(end);
     }
     cue->setUpdatesSuspended(false);
-
-    // The first rebuild places the bar-locked events; the playback start
-    // needs the meters in place, and the second rebuild sorts the changes by
-    // their placed positions and derives the warning beats from the start.
-    cue->reallyUpdateSequence();
-    std::shared_ptr<FFMusicSequence> sequence = cue->sequence();
-    if (!sequence) throw std::runtime_error("the cue could not be compiled");
-    const double start = downbeatOfCueBar(*sequence, options.startBar);
-    environment.setPlaybackStart(start);
-    cue->setPlaybackStartTimeStamp(start - Cue::kPrerollBeats);
-    cue->reallyUpdateSequence();
-    if (!cue->sequence()) throw std::runtime_error("the cue could not be compiled");
+    compileFromPlaybackStart(*cue, options.startBar, environment);
     return cue;
 }
 
@@ -483,19 +501,182 @@ nlohmann::ordered_json clickJson(const Click& click, bool audible) {
     return json;
 }
 
+// What heads the list: the cue's sync point and the settings it plays with.
+struct Heading {
+    std::string file;  // the document form only
+    std::optional<uint32_t> cueID;
+    std::string title;
+    std::string syncAt;  // "bar 1", or the sync point's bar|beat
+    EMTimecodeFramerate rate;
+};
+
+// Case-insensitive, for ASCII letters (titles are typed that way).
+bool containsIgnoringCase(const std::string& text, const std::string& part) {
+    auto lower = [](std::string value) {
+        for (char& c : value) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return value;
+    };
+    return lower(text).find(lower(part)) != std::string::npos;
+}
+
+// --cue: a cue ID; else the one cue with that exact title; else the one cue
+// whose title holds the text, ignoring case.
+std::shared_ptr<Cue> findCue(Document& document, const std::string& file, const std::string& wanted) {
+    CueArrayController& cues = document.cueController();
+    const bool number =
+        !wanted.empty() && wanted.size() <= 10 &&
+        std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (number && std::stoull(wanted) <= UINT32_MAX) {
+        if (auto cue = cues.cueForID(static_cast<uint32_t>(std::stoull(wanted)))) return cue;
+    }
+    const std::vector<std::shared_ptr<Cue>> arranged = cues.arrangedObjects();
+    for (const bool exact : {true, false}) {
+        std::vector<std::shared_ptr<Cue>> found;
+        for (const std::shared_ptr<Cue>& cue : arranged) {
+            if (exact ? cue->title() == wanted : containsIgnoringCase(cue->title(), wanted))
+                found.push_back(cue);
+        }
+        if (found.size() == 1) return found.front();
+        if (found.size() > 1) {
+            throw std::runtime_error(std::to_string(found.size()) + " cues of " + file + " match '" +
+                                     DocumentCommands::printable(wanted) +
+                                     "': give the cue's ID (tollvane-cli info lists them)");
+        }
+    }
+    throw std::runtime_error("no cue of " + file + " has the ID or title '" +
+                             DocumentCommands::printable(wanted) + "'");
+}
+
+// Lists the clicks of a compiled cue whose playback start is set.
+int listClicks(const Cue& cue, const Options& options, const Heading& heading, std::ostream& out) {
+    const std::shared_ptr<FFMusicSequence> sequence = cue.sequence();
+    const double playbackStart = cue.playbackStartTimeStamp() + Cue::kPrerollBeats;
+    const bool hasEnd = cue.hasCueEndEvent();
+
+    const double begin = options.from ? downbeatOfCueBar(*sequence, *options.from) : 0.0;
+    double end = 0.0;
+    if (options.to) {
+        end = downbeatOfCueBar(*sequence, int64_t{*options.to} + 1);
+    } else if (hasEnd) {
+        // A click on the cue end still counts.
+        end = cue.lengthInBeats() + kStep;
+    } else {
+        end = downbeatOfCueBar(*sequence, int64_t{options.startBar} + kDefaultBarsShown);
+    }
+
+    const std::vector<Click> audible = walk(
+        cue, begin, end,
+        [&](double x, bool& sounds) { return cue.nextClickTimeAfterPrerollShiftedBeats(x, &sounds); },
+        [&](Click& click, bool sounds) {
+            // A silent pulse of a pattern, or a click the cue turns off there.
+            click.sounds = sounds && cue.audioClickAtPrerollShiftedBeats(click.position);
+        });
+    const std::vector<Click> visual = walk(
+        cue, begin, end, [&](double x, bool&) { return cue.nextVisualClickTimeAfterPrerollShiftedBeats(x); },
+        [&](Click& click, bool) {
+            if (const std::shared_ptr<TLEvent> punch = cue.visualClickAtPrerollShiftedBeats(click.position))
+                click.holes = std::max<int64_t>(1, punch->valueForKey("eventLength").toInt64(1));
+        });
+
+    const std::shared_ptr<EMTimecode> syncTimecode = cue.syncTimecode();
+    const std::string sync = syncTimecode ? syncTimecode->stringRepresentation() : options.sync;
+    const Click start = describe(cue, playbackStart);
+    const bool toCueEnd = !options.to && hasEnd;
+    const uint32_t warningBeats = cue.warningBeats();
+    const uint32_t mute = cue.clickMuteSetting();
+    if (options.json) {
+        nlohmann::ordered_json json;
+        if (heading.cueID) {
+            json["file"] = heading.file;
+            json["cueID"] = *heading.cueID;
+            json["title"] = heading.title;
+        }
+        json["sync"] = sync;
+        json["rate"] = heading.rate.label();
+        json["playbackStart"] = {
+            {"position", start.position}, {"barBeat", start.barBeat}, {"timecode", start.timecode}};
+        json["rehearsalStart"] = cue.rehearsalStartPrerollShiftedBeats();
+        json["warningBeats"] = warningBeats;
+        json["mute"] = mute;
+        json["cueEnd"] = hasEnd ? nlohmann::ordered_json(cue.lengthInBeats()) : nlohmann::ordered_json();
+        json["from"] = begin;
+        json["to"] = toCueEnd ? nlohmann::ordered_json(cue.lengthInBeats()) : nlohmann::ordered_json(end);
+        json["audibleClicks"] = nlohmann::ordered_json::array();
+        for (const Click& click : audible) json["audibleClicks"].push_back(clickJson(click, true));
+        json["visualClicks"] = nlohmann::ordered_json::array();
+        for (const Click& click : visual) json["visualClicks"].push_back(clickJson(click, false));
+        out << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+        return 0;
+    }
+
+    if (heading.cueID) {
+        out << "cue \"" << DocumentCommands::printable(heading.title) << "\" (ID " << *heading.cueID
+            << ") of " << heading.file << "\n";
+    }
+    out << "sync " << sync << " (" << heading.rate.label() << ") at " << heading.syncAt << "; playback start "
+        << start.barBeat << " at " << start.timecode << "; " << warningBeats
+        << (warningBeats == 1 ? " warning beat; " : " warning beats; ") << muteText(mute) << "\n";
+    if (hasEnd) {
+        const Click cueEnd = describe(cue, cue.lengthInBeats());
+        out << "cue end " << cueEnd.barBeat << " at " << cueEnd.timecode << "\n";
+    }
+    out << "\n";
+    printTable("audible clicks", "sounds", audible, true, out);
+    out << "\n";
+    printTable("visual clicks", "punch", visual, false, out);
+    return 0;
+}
+
+// The document form: the cue as the document keeps it, heard in the scoring
+// view, from the playback start the options give.
+int runDocument(const Options& options, std::ostream& out, std::ostream& err) {
+    DocumentCommands::Session session(options.switches, err);
+    const std::shared_ptr<Document> document = session.open(*options.file);
+    const std::shared_ptr<Cue> cue = findCue(*document, *options.file, *options.cue);
+    if (document->viewType() != Document::kCueViewType) {
+        // The ADR/Foley view silences a scoring cue's clicks; the program
+        // remembers the view last shown, which a listing should not change.
+        UserDefaults& defaults = UserDefaults::standardUserDefaults();
+        const Value remembered = defaults.objectForKey("lastDocumentViewType");
+        document->setViewType(Document::kCueViewType);
+        defaults.setObject("lastDocumentViewType", remembered);
+    }
+    compileFromPlaybackStart(*cue, options.startBar, session.environment());
+
+    Heading heading;
+    heading.file = *options.file;
+    heading.cueID = cue->cueID();
+    heading.title = cue->title();
+    heading.syncAt = cue->barBeatStringForTimeStamp(cue->syncPrerollShiftedBeats() - Cue::kPrerollBeats);
+    const std::shared_ptr<EMTimecode> sync = cue->syncTimecode();
+    heading.rate = sync ? sync->framerate() : session.environment().projectFramerate();
+    return listClicks(*cue, options, heading, out);
+}
+
 }  // namespace
 
 const char* ClicksCommand::usage() {
     return "usage: tollvane-cli clicks [options] [--json]\n"
+           "       tollvane-cli clicks FILE --cue TITLE|ID [--start BAR] [--from BAR] [--to BAR] [--json]\n"
            "\n"
-           "Builds a cue from the options below and lists every audible click and every visual\n"
-           "click (punch) it gives: the position in pre-roll-shifted beats (the cue's bar 1 is at\n"
-           "128), the bar|beat, the timecode, and whether the click sounds or which punch it\n"
-           "flashes. Warning clicks before bar 1 show as -|-|---. Where the click is off for a\n"
-           "while, the list looks further on, as playback does. Reading a cue from a document\n"
-           "comes with documents.\n"
+           "Lists every audible click and every visual click (punch) of a cue: the position in\n"
+           "pre-roll-shifted beats (the cue's bar 1 is at 128), the bar|beat, the timecode, and\n"
+           "whether the click sounds or which punch it flashes. Warning clicks before bar 1 show\n"
+           "as -|-|---. Where the click is off for a while, the list looks further on, as\n"
+           "playback does.\n"
            "\n"
-           "Bars are the cue's own bars (bar 1 is at the sync point); @BAR defaults to bar 1.\n"
+           "Reading a cue from a document: FILE is a Tollvane document and --cue names one of\n"
+           "its cues by its ID, by its exact title, or by a part of its title (any case) that\n"
+           "only one cue has (tollvane-cli info FILE lists the IDs). The cue plays with its own\n"
+           "tempo, meters, clicks, warning beats and mute setting, as in the scoring view; only\n"
+           "--start, --from, --to and --json go with it, and --open-anyway and --yes answer\n"
+           "the document's alerts (tollvane-cli info --help says how). A document that cannot\n"
+           "be opened, or no cue or several matching --cue, ends with one line and status 1.\n"
+           "\n"
+           "Otherwise the cue is built from the options below. Bars are the cue's own bars (bar\n"
+           "1 is at the sync point); @BAR defaults to bar 1.\n"
            "  --sync TIMECODE      timecode of bar 1 (default 1:00:00:00)\n"
            "  --rate RATE          frame rate: 23.976, 24, 24.975, 25, 29.97nd (default), 29.97df,\n"
            "                       30, 30df\n"
@@ -516,23 +697,28 @@ const char* ClicksCommand::usage() {
            "  --countoff BEATS[@BAR]\n"
            "                       count-off of BEATS quarter-note clicks into the bar\n"
            "  --warning-beats N    warning clicks before the playback start (default 4)\n"
-           "  --start BAR          playback start (default 1)\n"
            "  --mute 0|1|2         0: clicks sound (default); 1: only the warning clicks; 2: none\n"
            "  --bars N             the cue ends after bar N (a cue-end event)\n"
+           "\n"
+           "Both forms:\n"
+           "  --start BAR          playback start (default 1)\n"
            "  --from BAR, --to BAR list only the clicks from bar FROM to the end of bar TO (default:\n"
-           "                       from the first warning click to the cue's end, or without\n"
-           "                       --bars, to the end of the eighth bar from the playback start)\n"
+           "                       from the first warning click to the cue's end, or for a cue\n"
+           "                       without an end, to the end of the eighth bar from the playback\n"
+           "                       start)\n"
            "  --json               print the same as a JSON object\n"
            "\n"
-           "Example: tollvane-cli clicks --tempo 96 --meter 7/8@5 --pattern 2+2+3@5 --bars 8\n";
+           "Examples: tollvane-cli clicks --tempo 96 --meter 7/8@5 --pattern 2+2+3@5 --bars 8\n"
+           "          tollvane-cli clicks film.tollvane --cue 1M3 --to 4\n";
 }
 
-int ClicksCommand::run(const std::vector<std::string>& arguments, std::ostream& out) {
+int ClicksCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     const Options options = parseOptions(arguments);
     if (options.help) {
         out << usage();
         return 0;
     }
+    if (options.file) return runDocument(options, out, err);
 
     CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
     auto environment = std::make_shared<CommandLineCueEnvironment>(options.rate);
@@ -543,73 +729,10 @@ int ClicksCommand::run(const std::vector<std::string>& arguments, std::ostream& 
     } restore{previous};
 
     const std::shared_ptr<Cue> cue = buildCue(options, *environment);
-    const std::shared_ptr<FFMusicSequence> sequence = cue->sequence();
-    const double playbackStart = cue->playbackStartTimeStamp() + Cue::kPrerollBeats;
-
-    const double begin = options.from ? downbeatOfCueBar(*sequence, *options.from) : 0.0;
-    double end = 0.0;
-    if (options.to) {
-        end = downbeatOfCueBar(*sequence, int64_t{*options.to} + 1);
-    } else if (options.bars) {
-        // A click on the cue end still counts.
-        end = cue->lengthInBeats() + kStep;
-    } else {
-        end = downbeatOfCueBar(*sequence, int64_t{options.startBar} + kDefaultBarsShown);
-    }
-
-    const std::vector<Click> audible = walk(
-        *cue, begin, end,
-        [&](double x, bool& sounds) { return cue->nextClickTimeAfterPrerollShiftedBeats(x, &sounds); },
-        [&](Click& click, bool sounds) {
-            // A silent pulse of a pattern, or a click the cue turns off there.
-            click.sounds = sounds && cue->audioClickAtPrerollShiftedBeats(click.position);
-        });
-    const std::vector<Click> visual = walk(
-        *cue, begin, end,
-        [&](double x, bool&) { return cue->nextVisualClickTimeAfterPrerollShiftedBeats(x); },
-        [&](Click& click, bool) {
-            if (const std::shared_ptr<TLEvent> punch = cue->visualClickAtPrerollShiftedBeats(click.position))
-                click.holes = std::max<int64_t>(1, punch->valueForKey("eventLength").toInt64(1));
-        });
-
-    const std::shared_ptr<EMTimecode> syncTimecode = cue->syncTimecode();
-    const std::string sync = syncTimecode ? syncTimecode->stringRepresentation() : options.sync;
-    const Click start = describe(*cue, playbackStart);
-    const bool toCueEnd = !options.to && options.bars;
-    if (options.json) {
-        nlohmann::ordered_json json;
-        json["sync"] = sync;
-        json["rate"] = options.rate.label();
-        json["playbackStart"] = {
-            {"position", start.position}, {"barBeat", start.barBeat}, {"timecode", start.timecode}};
-        json["rehearsalStart"] = cue->rehearsalStartPrerollShiftedBeats();
-        json["warningBeats"] = options.warningBeats;
-        json["mute"] = options.mute;
-        json["cueEnd"] =
-            options.bars ? nlohmann::ordered_json(cue->lengthInBeats()) : nlohmann::ordered_json();
-        json["from"] = begin;
-        json["to"] = toCueEnd ? nlohmann::ordered_json(cue->lengthInBeats()) : nlohmann::ordered_json(end);
-        json["audibleClicks"] = nlohmann::ordered_json::array();
-        for (const Click& click : audible) json["audibleClicks"].push_back(clickJson(click, true));
-        json["visualClicks"] = nlohmann::ordered_json::array();
-        for (const Click& click : visual) json["visualClicks"].push_back(clickJson(click, false));
-        out << json.dump(2) << "\n";
-        return 0;
-    }
-
-    out << "sync " << sync << " (" << options.rate.label() << ") at bar 1; playback start " << start.barBeat
-        << " at " << start.timecode << "; " << options.warningBeats
-        << (options.warningBeats == 1 ? " warning beat; " : " warning beats; ") << muteText(options.mute)
-        << "\n";
-    if (options.bars) {
-        const Click cueEnd = describe(*cue, cue->lengthInBeats());
-        out << "cue end " << cueEnd.barBeat << " at " << cueEnd.timecode << "\n";
-    }
-    out << "\n";
-    printTable("audible clicks", "sounds", audible, true, out);
-    out << "\n";
-    printTable("visual clicks", "punch", visual, false, out);
-    return 0;
+    Heading heading;
+    heading.syncAt = "bar 1";
+    heading.rate = options.rate;
+    return listClicks(*cue, options, heading, out);
 }
 
 }  // namespace tollvane

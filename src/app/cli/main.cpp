@@ -9,6 +9,10 @@
 #include "TollvaneVersion.h"
 #include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/ExportCommands.h"
+#include "app/cli/InfoCommand.h"
+#include "app/cli/NewCommand.h"
+#include "app/cli/RelinkCommand.h"
 #include "app/cli/SmfInfoCommand.h"
 #include "app/cli/TimecodeCommand.h"
 
@@ -25,6 +29,18 @@ const char* kUsage =
     "                             or say why it cannot be read\n"
     "  clicks [options] [--json]  list every audible and visual click of a cue built from\n"
     "                             the options (tollvane-cli clicks --help for them)\n"
+    "  clicks FILE --cue TITLE|ID [--json]\n"
+    "                             the same for a cue of a document\n"
+    "  new FILE [--rate RATE] [--force]\n"
+    "                             write a new, empty document at a project frame rate\n"
+    "  info FILE [--json]         list a document's reels, cues and ADR/Foley events\n"
+    "  export-json FILE [-o OUT]  write a document's cue list as JSON\n"
+    "  export-tsv FILE [-o OUT]   write a document's cue list as tab-delimited text\n"
+    "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
+    "                             and save the document\n"
+    "\n"
+    "The commands that open a document refuse one made by a later version of Tollvane\n"
+    "unless given --open-anyway (or --yes); each command's --help says more.\n"
     "\n"
     "Options:\n"
     "  -h, --help      print this help\n"
@@ -49,7 +65,13 @@ int main(int argc, char** argv) {
         std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
         if (arguments[0] == "timecode") return tollvane::TimecodeCommand::run(rest, std::cout);
         if (arguments[0] == "smf-info") return tollvane::SmfInfoCommand::run(rest, std::cout, std::cerr);
-        if (arguments[0] == "clicks") return tollvane::ClicksCommand::run(rest, std::cout);
+        if (arguments[0] == "clicks") return tollvane::ClicksCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "new") return tollvane::NewCommand::run(rest, std::cout);
+        if (arguments[0] == "info") return tollvane::InfoCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "export-json")
+            return tollvane::ExportCommands::runJSON(rest, std::cout, std::cerr);
+        if (arguments[0] == "export-tsv") return tollvane::ExportCommands::runTSV(rest, std::cout, std::cerr);
+        if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))
             throw tollvane::CommandLineError("unknown option '" + arguments[0] + "'");
         throw tollvane::CommandLineError("unknown command '" + arguments[0] + "' (try --help)");

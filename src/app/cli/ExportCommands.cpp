@@ -1,0 +1,154 @@
+#include "app/cli/ExportCommands.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/cli/CommandLineError.h"
+#include "app/cli/DocumentCommands.h"
+#include "document/CueListExporter.h"
+#include "document/Document.h"
+
+namespace tollvane {
+
+namespace {
+
+enum class Format { json, tsv };
+
+struct Options {
+    std::string path;
+    std::optional<std::string> output;
+    bool help = false;
+    CommandLineAlertPresenter::Switches switches;
+};
+
+const char* commandName(Format format) {
+    return format == Format::json ? "export-json" : "export-tsv";
+}
+
+const char* extension(Format format) {
+    return format == Format::json ? ".json" : ".txt";
+}
+
+Options parseOptions(Format format, const std::vector<std::string>& arguments) {
+    Options options;
+    bool havePath = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "-h" || argument == "--help") {
+            options.help = true;
+        } else if (argument == "-o" || argument == "--output") {
+            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
+            options.output = arguments[++i];
+            if (options.output->empty())
+                throw CommandLineError(argument + " needs a file name, or - for stdout");
+        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            throw CommandLineError("unknown option '" + argument + "'");
+        } else if (havePath) {
+            throw CommandLineError("unexpected argument '" + argument + "'");
+        } else {
+            options.path = argument;
+            havePath = true;
+        }
+    }
+    if (!havePath && !options.help)
+        throw CommandLineError(std::string(commandName(format)) + " needs a FILE to read");
+    return options;
+}
+
+// Whether two paths name one file (or would, once written).
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code code;
+    if (std::filesystem::equivalent(a, b, code)) return true;
+    const auto left = std::filesystem::weakly_canonical(a, code);
+    if (code) return false;
+    const auto right = std::filesystem::weakly_canonical(b, code);
+    return !code && left == right;
+}
+
+std::string usage(Format format) {
+    const bool json = format == Format::json;
+    std::string text = std::string("usage: tollvane-cli ") + commandName(format) +
+                       " FILE [-o OUT] [--open-anyway] [--yes]\n\n";
+    if (json) {
+        text +=
+            "Writes the cue list of the Tollvane document FILE as JSON, as the program's JSON\n"
+            "export does: \"reels\" (reelID, title, start, end; in start order) and \"cues\"\n"
+            "(reelNumber, cueNumber, title, start, end, reelID; in sync order). Reel and cue\n"
+            "numbers come from titles like \"2M14 Main Title\"; \"12 Untitled\" gives cue 12 of\n"
+            "reel 0, and a title without a leading number gives cue \"-\". A cue's end is its\n"
+            "cue-end event's timecode, or its sync timecode without one.\n";
+    } else {
+        text +=
+            "Writes the cue list of the Tollvane document FILE as tab-delimited text, as the\n"
+            "program's tab-delimited export does: one line per cue, in the order the cues are\n"
+            "stored, with reel number, cue number, title, sync timecode, an empty field, end\n"
+            "timecode, and a tab before the line end. Reel and cue numbers come from titles\n"
+            "like \"2M14 Main Title\"; a title that does not have that form keeps its whole text\n"
+            "with an empty cue number (and reel number 12 for \"12 Untitled\"). Tabs and line\n"
+            "breaks inside a title become spaces.\n";
+    }
+    text += std::string(
+                "\n  -o OUT          where to write: - for stdout; by default FILE with its extension\n"
+                "                  replaced by ") +
+            extension(format) + ". The file is replaced whole or not at all.\n\n";
+    text += DocumentCommands::alertSwitchesUsage();
+    return text;
+}
+
+int run(Format format, const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    const Options options = parseOptions(format, arguments);
+    if (options.help) {
+        out << usage(format);
+        return 0;
+    }
+    std::string output = options.output.value_or(
+        std::filesystem::path(options.path).replace_extension(extension(format)).string());
+    if (output != "-" && sameFile(output, options.path)) {
+        throw std::runtime_error("will not write the export over the document " + options.path +
+                                 " (choose another file with -o)");
+    }
+
+    DocumentCommands::Session session(options.switches, err);
+    const std::shared_ptr<Document> document = session.open(options.path);
+    if (output == "-") {
+        if (format == Format::json) {
+            const std::string json = CueListExporter::jsonString(*document);
+            if (json.empty()) throw std::runtime_error("cannot make the JSON of " + options.path);
+            out << json;
+        } else {
+            out << CueListExporter::tabDelimitedString(*document);
+        }
+        return 0;
+    }
+    std::string error;
+    const bool written = format == Format::json
+                             ? CueListExporter::exportJSON(*document, output, &error)
+                             : CueListExporter::saveTabDelimitedCueList(*document, output, &error);
+    if (!written) throw std::runtime_error("cannot write " + output + (error.empty() ? "" : ": " + error));
+    out << "wrote " << output << "\n";
+    return 0;
+}
+
+}  // namespace
+
+std::string ExportCommands::jsonUsage() {
+    return usage(Format::json);
+}
+
+std::string ExportCommands::tsvUsage() {
+    return usage(Format::tsv);
+}
+
+int ExportCommands::runJSON(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    return run(Format::json, arguments, out, err);
+}
+
+int ExportCommands::runTSV(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    return run(Format::tsv, arguments, out, err);
+}
+
+}  // namespace tollvane

@@ -76,6 +76,9 @@ std::shared_ptr<Cue> sessionCue(int index) {
     end->setAutoFollowCueNumber(std::to_string(index + 2));
     cue->setCueEndEvent(end);
     cue->setUpdatesSuspended(false);
+    // Compiled, so that the file holds every event's derived bar and timecode
+    // as a saved session does.
+    cue->reallyUpdateSequence();
     return cue;
 }
 

@@ -75,9 +75,10 @@ public:
 
     // readFromData:ofType:error: on a new document. False refuses the data
     // and leaves the document as it was. A file that is no keyed archive of
-    // a dictionary is refused without an alert. On success the cue whose
-    // cueID is the window options' "selectedCueID" is selected, as the
-    // window does when it opens.
+    // a dictionary is refused without an alert. Settings the file lacks keep
+    // their new-document values; opening writes no user defaults. On success
+    // the cue whose cueID is the window options' "selectedCueID" is
+    // selected, as the window does when it opens.
     bool readFromData(const Data& data, std::string* error);
     // dataOfType:error: the root dictionary refreshed, archived.
     Data dataOfType(std::string* error);
@@ -95,6 +96,8 @@ public:
 
     // The root dictionary as read (and as refreshed by the last save).
     ValueDictionary& documentDataFromDisk() { return *root_; }
+    // The lists as they stand (the two controllers' content, the ADR/Foley
+    // list); the setters replace them, keeping objects of the right class.
     Value reelData() const;
     void setReelData(const Value& reels);
     Value cueData() const;

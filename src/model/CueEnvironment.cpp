@@ -13,7 +13,9 @@ std::shared_ptr<CueEnvironment>& installed() {
 
 }  // namespace
 
-CueEnvironment& CueEnvironment::current() { return *std::atomic_load(&installed()); }
+CueEnvironment& CueEnvironment::current() {
+    return *std::atomic_load(&installed());
+}
 
 std::shared_ptr<CueEnvironment> CueEnvironment::install(std::shared_ptr<CueEnvironment> environment) {
     if (!environment) environment = std::make_shared<CueEnvironment>();

@@ -171,10 +171,5 @@ TEST_F(DocumentControllerTest, TheRestorePrompt) {
     }
 }
 
-TEST_F(DocumentControllerTest, TheSharedControllerIsOne) {
-    EXPECT_EQ(&DocumentController::sharedDocumentController(),
-              &DocumentController::sharedDocumentController());
-}
-
 }  // namespace
 }  // namespace tollvane

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,9 +37,15 @@ namespace tollvane::testing {
 // Before anything reads the user defaults or writes an autosave copy: a
 // folder of this test program's own, never the user's.
 inline const std::string kTestConfigDir = [] {
-    std::string folder = std::filesystem::temp_directory_path().string() + "/tollvane-document-tests-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) folder = std::filesystem::temp_directory_path().string();
+    static std::string folder =
+        std::filesystem::temp_directory_path().string() + "/tollvane-document-tests-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) return std::filesystem::temp_directory_path().string();
     ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
+    // Registered before the user defaults' own write at exit, so it runs after it.
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    });
     return folder;
 }();
 

@@ -375,8 +375,7 @@ bool Document::readFromData(const Data& data, std::string* error) {
         // that continues into another is rebuilt now that it has one; the
         // others' sequences do not depend on the document.
         for (const auto& cue : cues) {
-            const auto end = cue->cueEndEvent();
-            if (end && end->autoFollow() && !end->autoFollowCueNumber().empty()) cue->reallyUpdateSequence();
+            if (cue->sequenceNamesDocument()) cue->reallyUpdateSequence();
         }
         reelController_->setContent(reels);
         cueController_->setContent(cues);

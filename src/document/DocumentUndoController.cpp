@@ -32,7 +32,9 @@ void DocumentUndoController::setUndoGroupName(std::optional<std::string> name) {
 }
 
 void DocumentUndoController::nameRegisteredStep(const std::string& actionName) {
-    if (undoingOrRedoing()) return;
+    // With registration off nothing was registered, and naming would rename
+    // the user's last step.
+    if (undoingOrRedoing() || !undoEnabled()) return;
     undoManager_.setActionName(undoGroupName_ ? *undoGroupName_ : actionName);
 }
 

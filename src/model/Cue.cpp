@@ -590,6 +590,11 @@ void Cue::updateSequence() {
     });
 }
 
+bool Cue::sequenceNamesDocument() const {
+    const auto end = cueEndEvent();
+    return end && end->autoFollow() && !end->autoFollowCueNumber().empty();
+}
+
 void Cue::reallyUpdateSequence() {
     if (CueEnvironment::current().cuePlayerIsPlaying()) {
         // Without a run loop there is nothing to postpone to; the next

@@ -230,6 +230,9 @@ public:
     // Rebuilds now; postponed while the cue player plays, skipped while
     // updates are suspended.
     void reallyUpdateSequence();
+    // A cue that continues into another names its document in its sequence
+    // (by handle), so it must be rebuilt once it belongs to a document.
+    bool sequenceNamesDocument() const;
     // The compiled sequence; null when the last compilation failed.
     std::shared_ptr<FFMusicSequence> sequence() const;
     // The published map (never null: an empty one before the first rebuild).

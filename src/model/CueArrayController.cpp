@@ -314,7 +314,10 @@ size_t CueArrayController::importCuesFromTollvaneDocumentAtPath(const std::strin
     std::vector<std::shared_ptr<Cue>> imported;
     willChangeContent();
     for (const auto& cue : cues) {
-        if (insertCue(cue)) imported.push_back(cue);
+        if (!insertCue(cue)) continue;
+        imported.push_back(cue);
+        // Its cue changes still name the document it came from.
+        if (cue->sequenceNamesDocument()) cue->reallyUpdateSequence();
     }
     didChangeContent();
     if (imported.empty()) {

@@ -228,19 +228,14 @@ TEST_F(DocumentOpeningTest, CuesFindTheirReelsInTheRegistry) {
     EXPECT_TRUE(found);
 }
 
-TEST_F(DocumentOpeningTest, ACueThatContinuesIntoAnotherNamesItsDocument) {
-    std::string error;
-    auto document = Document::documentWithContentsOfFile(fixturePath("full.tollvane"), &error);
-    ASSERT_TRUE(document) << error;
-    std::shared_ptr<Cue> opening;
-    for (const auto& cue : document->cueController().content()) {
-        if (cue->title() == "1M1 Opening") opening = cue;
-    }
-    ASSERT_TRUE(opening && opening->sequence());
-    MusicTrack* visual = nullptr;
-    const auto store = opening->sequence()->musicSequence();
-    ASSERT_EQ(store->trackAtIndex(0, visual), kMusicSequenceNoErr);
+namespace {
+
+std::vector<UserEventRecord::CueChange> cueChangesOf(const Cue& cue) {
     std::vector<UserEventRecord::CueChange> changes;
+    if (!cue.sequence()) return changes;
+    MusicTrack* visual = nullptr;
+    const auto store = cue.sequence()->musicSequence();
+    if (store->trackAtIndex(0, visual) != kMusicSequenceNoErr) return changes;
     for (const MusicEventData& event : visual->events()) {
         if (event.type != kMusicEventType_User ||
             UserEventRecord::typeOf(event.payload) != UserEventRecord::kCueChange) {
@@ -248,10 +243,35 @@ TEST_F(DocumentOpeningTest, ACueThatContinuesIntoAnotherNamesItsDocument) {
         }
         if (auto change = UserEventRecord::readCueChange(event.payload)) changes.push_back(*change);
     }
+    return changes;
+}
+
+std::shared_ptr<Cue> cueTitled(Document& document, const std::string& title) {
+    for (const auto& cue : document.cueController().content()) {
+        if (cue->title() == title) return cue;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// Opened, or imported into another document, the cue's cue change names the
+// document that now holds it.
+TEST_F(DocumentOpeningTest, ACueThatContinuesIntoAnotherNamesItsDocument) {
+    std::string error;
+    auto document = Document::documentWithContentsOfFile(fixturePath("full.tollvane"), &error);
+    ASSERT_TRUE(document) << error;
+    auto changes = cueChangesOf(*cueTitled(*document, "1M1 Opening"));
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0].cueNumber, "1M2");
-    EXPECT_EQ(changes[0].documentHandle, document->documentHandle());
     EXPECT_EQ(Document::documentForHandle(changes[0].documentHandle), document);
+
+    auto importer = Document::create();
+    ASSERT_GT(importer->cueController().importCuesFromTollvaneDocumentAtPath(fixturePath("full.tollvane")),
+              0u);
+    changes = cueChangesOf(*cueTitled(*importer, "1M1 Opening"));
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(Document::documentForHandle(changes[0].documentHandle), importer);
 }
 
 TEST_F(DocumentOpeningTest, TheOldADRFoleyFormatIsConverted) {

@@ -122,6 +122,12 @@ TEST_F(DocumentUndoControllerTest, NothingIsRegisteredWhileUndoIsSwitchedOff) {
     EXPECT_FALSE(manager.canUndo());
     item->setTitle("edited");
     EXPECT_TRUE(manager.canUndo());
+    const std::string name = manager.undoActionName();
+    // Nor does a change made with undo off rename the step before it.
+    undo.setUndoEnabled(false);
+    item->setMode(2);
+    undo.setUndoEnabled(true);
+    EXPECT_EQ(manager.undoActionName(), name);
 }
 
 TEST_F(DocumentUndoControllerTest, AnEditAfterUndoIsItsOwnStep) {

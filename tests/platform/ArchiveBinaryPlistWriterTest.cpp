@@ -55,13 +55,15 @@ TEST(ArchiveBinaryPlistWriter, StringsAsciiAndUtf16) {
 
 TEST(ArchiveBinaryPlistWriter, ContainersRealsDataAndUIDs) {
     PlistNode dict = PlistNode::dictionary();
-    dict.keys = {"real", "data", "uid", "list", "flag"};
+    dict.keys() = {"real", "data", "uid", "list", "flag"};
     PlistNode list = PlistNode::array();
-    for (int i = 0; i < 20; ++i) list.items.push_back(PlistNode::integer(i % 3));
+    for (int i = 0; i < 20; ++i) list.items().push_back(PlistNode::integer(i % 3));
     const std::string blob(1000, '\x7f');
-    dict.items = {PlistNode::real(-0.1),
-                  PlistNode::data(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()),
-                  PlistNode::uid(70000), std::move(list), PlistNode::boolean(true)};
+    dict.items().push_back(PlistNode::real(-0.1));
+    dict.items().push_back(PlistNode::data(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()));
+    dict.items().push_back(PlistNode::uid(70000));
+    dict.items().push_back(std::move(list));
+    dict.items().push_back(PlistNode::boolean(true));
     Plist root = readBack(dict);
     double real = 0;
     plist_get_real_val(plist_dict_get_item(root.get(), "real"), &real);
@@ -79,7 +81,7 @@ TEST(ArchiveBinaryPlistWriter, ContainersRealsDataAndUIDs) {
 
 TEST(ArchiveBinaryPlistWriter, EqualScalarsAreWrittenOnce) {
     PlistNode list = PlistNode::array();
-    for (int i = 0; i < 100; ++i) list.items.push_back(PlistNode::string("same text"));
+    for (int i = 0; i < 100; ++i) list.items().push_back(PlistNode::string("same text"));
     const Data data = BinaryPlistWriter::write(list);
     // The array, one string: the trailer counts two objects.
     EXPECT_EQ(data[data.size() - 17], 2);
@@ -87,7 +89,7 @@ TEST(ArchiveBinaryPlistWriter, EqualScalarsAreWrittenOnce) {
 
 TEST(ArchiveBinaryPlistWriter, ManyObjectsWidenReferencesAndOffsets) {
     PlistNode list = PlistNode::array();
-    for (int i = 0; i < 70000; ++i) list.items.push_back(PlistNode::integer(i));
+    for (int i = 0; i < 70000; ++i) list.items().push_back(PlistNode::integer(i));
     const Data data = BinaryPlistWriter::write(list);
     EXPECT_EQ(data[data.size() - 26], 4);  // offset width
     EXPECT_EQ(data[data.size() - 25], 4);  // reference width
@@ -99,12 +101,12 @@ TEST(ArchiveBinaryPlistWriter, NestingBeyondTheReaderLimitIsRefused) {
     PlistNode deep = PlistNode::integer(1);
     for (size_t i = 1; i < BinaryPlistCheck::kMaxDepth; ++i) {
         PlistNode outer = PlistNode::array();
-        outer.items.push_back(std::move(deep));
+        outer.items().push_back(std::move(deep));
         deep = std::move(outer);
     }
     EXPECT_NO_THROW(readBack(deep));
     PlistNode deeper = PlistNode::array();
-    deeper.items.push_back(std::move(deep));
+    deeper.items().push_back(std::move(deep));
     EXPECT_THROW(BinaryPlistWriter::write(deeper), ArchiveError);
 }
 

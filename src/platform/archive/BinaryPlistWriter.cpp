@@ -1,5 +1,6 @@
 #include "platform/archive/BinaryPlistWriter.h"
 
+#include <algorithm>
 #include <bit>
 #include <string_view>
 #include <unordered_map>
@@ -33,14 +34,14 @@ PlistNode PlistNode::real(double value) {
 PlistNode PlistNode::string(std::string text) {
     PlistNode node;
     node.type = Type::String;
-    node.bytes = std::move(text);
+    node.bytes() = std::move(text);
     return node;
 }
 
 PlistNode PlistNode::data(const uint8_t* bytes, size_t size) {
     PlistNode node;
     node.type = Type::Data;
-    node.bytes.assign(reinterpret_cast<const char*>(bytes), size);
+    node.bytes().assign(reinterpret_cast<const char*>(bytes), size);
     return node;
 }
 
@@ -199,6 +200,17 @@ private:
         return it->second;
     }
 
+    // An archive refers to each of its objects by a UID, nearly all once:
+    // hashing hundreds of thousands of them costs more than a table indexed
+    // by the UID itself.
+    static constexpr uint64_t kDenseUIDLimit = uint64_t{1} << 24;
+    uint32_t addUID(const PlistNode& node) {
+        const auto uid = static_cast<size_t>(node.number);
+        if (uid >= uidIndex_.size()) uidIndex_.resize(std::max(uid + 1, uidIndex_.size() * 2), 0);
+        if (uidIndex_[uid] == 0) uidIndex_[uid] = add(&node) + 1;
+        return uidIndex_[uid] - 1;
+    }
+
     uint32_t flatten(const PlistNode& node, size_t depth) {
         using Type = PlistNode::Type;
         if (depth > BinaryPlistCheck::kMaxDepth) {
@@ -207,19 +219,21 @@ private:
         }
         switch (node.type) {
             case Type::String: {
-                auto [it, inserted] = strings_.try_emplace(node.bytes, 0);
+                auto [it, inserted] = strings_.try_emplace(node.bytes(), 0);
                 if (inserted) it->second = add(&node);
                 return it->second;
             }
             case Type::Data: {
-                auto [it, inserted] = data_.try_emplace(node.bytes, 0);
+                auto [it, inserted] = data_.try_emplace(node.bytes(), 0);
                 if (inserted) it->second = add(&node);
                 return it->second;
             }
+            case Type::UID:
+                if (node.number < kDenseUIDLimit) return addUID(node);
+                [[fallthrough]];
             case Type::Bool:
             case Type::Integer:
-            case Type::Real:
-            case Type::UID: {
+            case Type::Real: {
                 NumberSlot& slot = numberSlots_[numberSlot(node.type, node.number)];
                 if (slot.used && slot.type == node.type && slot.number == node.number) return slot.index;
                 auto [it, inserted] = numbers_[static_cast<size_t>(node.type)].try_emplace(node.number, 0);
@@ -231,23 +245,20 @@ private:
             case Type::Dictionary:
                 break;
         }
-        if (node.type == Type::Dictionary && node.keys.size() != node.items.size()) {
-            throw ArchiveError("cannot write a dictionary of " + std::to_string(node.keys.size()) +
-                               " keys and " + std::to_string(node.items.size()) + " values");
+        if (node.type == Type::Dictionary && node.keys().size() != node.items().size()) {
+            throw ArchiveError("cannot write a dictionary of " + std::to_string(node.keys().size()) +
+                               " keys and " + std::to_string(node.items().size()) + " values");
         }
         const uint32_t index = add(&node);
-        const size_t keyCount = node.type == Type::Dictionary ? node.keys.size() : 0;
+        const size_t keyCount = node.type == Type::Dictionary ? node.keys().size() : 0;
         const size_t first = refs_.size();
-        const size_t count = keyCount + node.items.size();
-        if (node.items.size() > table_.capacity() - table_.size()) {
-            table_.reserve(table_.size() + node.items.size() + 16);
-        }
+        const size_t count = keyCount + node.items().size();
         refs_.resize(first + count);
         table_[index].first = static_cast<uint32_t>(first);
         table_[index].refCount = static_cast<uint32_t>(count);
-        for (size_t i = 0; i < keyCount; ++i) refs_[first + i] = addKey(node.keys[i]);
-        for (size_t i = 0; i < node.items.size(); ++i) {
-            const uint32_t ref = flatten(node.items[i], depth + 1);
+        for (size_t i = 0; i < keyCount; ++i) refs_[first + i] = addKey(node.keys()[i]);
+        for (size_t i = 0; i < node.items().size(); ++i) {
+            const uint32_t ref = flatten(node.items()[i], depth + 1);
             refs_[first + keyCount + i] = ref;
         }
         return index;
@@ -306,11 +317,11 @@ private:
                 appendBigEndian(out, node.number, 8);
                 break;
             case Type::String:
-                writeString(out, node.bytes);
+                writeString(out, node.bytes());
                 break;
             case Type::Data:
-                appendMarker(out, 0x40, node.bytes.size());
-                out.insert(out.end(), node.bytes.begin(), node.bytes.end());
+                appendMarker(out, 0x40, node.bytes().size());
+                out.insert(out.end(), node.bytes().begin(), node.bytes().end());
                 break;
             case Type::UID: {
                 const unsigned width = widthFor(node.number);
@@ -320,7 +331,7 @@ private:
             }
             case Type::Array:
             case Type::Dictionary:
-                appendMarker(out, node.type == Type::Array ? 0xA0 : 0xD0, node.items.size());
+                appendMarker(out, node.type == Type::Array ? 0xA0 : 0xD0, node.items().size());
                 for (uint32_t i = 0; i < entry.refCount; ++i) {
                     appendBigEndian(out, refs_[entry.first + i], refWidth);
                 }
@@ -333,6 +344,7 @@ private:
     std::vector<std::string_view> keys_;
     KeySlot keySlots_[kKeySlots];
     NumberSlot numberSlots_[kNumberSlots];
+    std::vector<uint32_t> uidIndex_;  // table index + 1 by UID; 0: not yet written
     std::unordered_map<std::string_view, uint32_t> strings_;
     std::unordered_map<std::string_view, uint32_t> data_;
     std::unordered_map<uint64_t, uint32_t> numbers_[static_cast<size_t>(PlistNode::Type::UID) + 1];

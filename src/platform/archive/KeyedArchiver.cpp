@@ -39,24 +39,34 @@ class KeyTable {
 public:
     // `key` as written in a record: escaped and repaired.
     std::string_view escaped(std::string_view key) {
-        if (recent_ < kRecent && recentKeys_[recent_].first == key) return recentKeys_[recent_++].second;
+        // Keys are mostly literals, one address per text: a small cache by
+        // address spares a search of the table for nearly every field. The
+        // text is still compared, since a caller's temporary may reuse an
+        // address for other text.
+        Slot& slot = slots_[slotFor(key)];
+        if (slot.data == key.data() && slot.original == key) return slot.escaped;
         auto it = escaped_.find(key);
         if (it == escaped_.end()) it = escaped_.emplace(std::string(key), escapedKey(key)).first;
-        if (recent_ < kRecent) recentKeys_[recent_++] = {it->first, it->second};
+        slot = {key.data(), it->first, it->second};
         return it->second;
     }
     // `text` kept as it is.
     std::string_view plain(std::string text) { return *plain_.insert(std::move(text)).first; }
-    // Records are filled in the same key order object after object: the keys
-    // of the last record are tried first, in turn.
-    void startRecord() { recent_ = 0; }
 
 private:
-    static constexpr size_t kRecent = 16;
+    struct Slot {
+        const char* data = nullptr;
+        std::string_view original;
+        std::string_view escaped;
+    };
+    static constexpr size_t kSlots = 256;
+    static size_t slotFor(std::string_view key) {
+        const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key.data())) ^ key.size();
+        return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 56);
+    }
     std::map<std::string, std::string, std::less<>> escaped_;
     std::set<std::string, std::less<>> plain_;
-    std::pair<std::string_view, std::string_view> recentKeys_[kRecent];
-    size_t recent_ = 0;
+    Slot slots_[kSlots];
 };
 
 const char* typeName(const Value& value) {
@@ -142,34 +152,34 @@ bool sameKey(std::string_view a, std::string_view b) {
 class DictionaryBuilder {
 public:
     void reserve(size_t count) {
-        node_.keys.reserve(count);
-        node_.items.reserve(count);
+        node_.keys().reserve(count);
+        node_.items().reserve(count);
     }
-    size_t size() const { return node_.keys.size(); }
+    size_t size() const { return node_.keys().size(); }
     void set(std::string_view key, PlistNode value) {
         // Object records hold a handful of keys: a linear search beats
         // hashing until a record grows large.
-        if (index_.empty() && node_.keys.size() < kLinearLimit) {
-            for (size_t i = 0; i < node_.keys.size(); ++i) {
-                if (sameKey(node_.keys[i], key)) {
-                    node_.items[i] = std::move(value);
+        if (index_.empty() && node_.keys().size() < kLinearLimit) {
+            for (size_t i = 0; i < node_.keys().size(); ++i) {
+                if (sameKey(node_.keys()[i], key)) {
+                    node_.items()[i] = std::move(value);
                     return;
                 }
             }
-            if (node_.keys.size() + 1 == kLinearLimit) {
-                for (size_t i = 0; i < node_.keys.size(); ++i) index_.emplace(node_.keys[i], i);
-                index_.emplace(key, node_.keys.size());
+            if (node_.keys().size() + 1 == kLinearLimit) {
+                for (size_t i = 0; i < node_.keys().size(); ++i) index_.emplace(node_.keys()[i], i);
+                index_.emplace(key, node_.keys().size());
             }
-            node_.keys.push_back(key);
-            node_.items.push_back(std::move(value));
+            node_.keys().push_back(key);
+            node_.items().push_back(std::move(value));
             return;
         }
-        auto [it, inserted] = index_.try_emplace(key, node_.items.size());
+        auto [it, inserted] = index_.try_emplace(key, node_.items().size());
         if (inserted) {
-            node_.keys.push_back(key);
-            node_.items.push_back(std::move(value));
+            node_.keys().push_back(key);
+            node_.items().push_back(std::move(value));
         } else {
-            node_.items[it->second] = std::move(value);
+            node_.items()[it->second] = std::move(value);
         }
     }
     PlistNode take() { return std::move(node_); }
@@ -182,14 +192,14 @@ private:
 
 PlistNode uidList(const std::vector<uint64_t>& uids) {
     PlistNode list = PlistNode::array();
-    list.items.reserve(uids.size());
-    for (uint64_t uid : uids) list.items.push_back(PlistNode::uid(uid));
+    list.items().reserve(uids.size());
+    for (uint64_t uid : uids) list.items().push_back(PlistNode::uid(uid));
     return list;
 }
 
 PlistNode classRecordNode(const std::string& name, const std::vector<std::string>& chain) {
     PlistNode classes = PlistNode::array();
-    for (const std::string& cls : chain) classes.items.push_back(PlistNode::string(archivableString(cls)));
+    for (const std::string& cls : chain) classes.items().push_back(PlistNode::string(archivableString(cls)));
     DictionaryBuilder record;
     record.set("$classes", std::move(classes));
     record.set("$classname", PlistNode::string(archivableString(name)));
@@ -207,7 +217,13 @@ struct KeyedArchiver::Impl {
     // at most kMaxObjectDepth deep.
     std::vector<const void*> inProgress;
     std::unordered_map<std::string, uint64_t> strings;
-    std::map<std::pair<int, uint64_t>, uint64_t> numbers;
+    struct NumberKeyHash {
+        size_t operator()(const std::pair<int, uint64_t>& key) const {
+            return static_cast<size_t>(
+                (key.second ^ static_cast<uint64_t>(key.first) << 62) * 0x9E3779B97F4A7C15ull >> 16);
+        }
+    };
+    std::unordered_map<std::pair<int, uint64_t>, uint64_t, NumberKeyHash> numbers;
     // Class records by name, each with the chains met under that name.
     std::map<std::string, std::vector<std::pair<std::vector<std::string>, uint64_t>>, std::less<>> classes;
     KeyTable keys;
@@ -298,7 +314,6 @@ struct KeyedArchiver::Impl {
         if (!held) keepAlive.push_back(value);
         DictionaryBuilder record;
         record.reserve(recordSizeHint);
-        keys.startRecord();
         fill(record);
         inProgress.resize(depth);
         auto [name, chain] = classOf();
@@ -401,9 +416,9 @@ struct KeyedArchiver::Impl {
                 return PlistNode::uid(encodeValue(field.value));
             case ArchiveField::Kind::Array: {
                 PlistNode list = PlistNode::array();
-                list.items.reserve(field.items.size());
+                list.items().reserve(field.items.size());
                 for (const ArchiveField& item : field.items)
-                    list.items.push_back(fieldNode(item, key, depth + 1));
+                    list.items().push_back(fieldNode(item, key, depth + 1));
                 return list;
             }
             case ArchiveField::Kind::Dictionary: {
@@ -452,7 +467,7 @@ Data KeyedArchiver::archivedDataWithRootObject(const Value& root) {
     DictionaryBuilder top;
     top.set("root", PlistNode::uid(rootUID));
     PlistNode objects = PlistNode::array();
-    objects.items = std::move(impl.objects);
+    objects.items() = std::move(impl.objects);
     DictionaryBuilder archive;
     archive.set("$version", PlistNode::integer(100000));
     archive.set("$archiver", PlistNode::string("NSKeyedArchiver"));

@@ -187,6 +187,37 @@ TEST(ArchiveCoder, DollarKeysAreEscaped) {
     EXPECT_EQ(back->fields(), writer->fields);
 }
 
+// A key encoded again replaces its value where it stands, in small records
+// and in records large enough to be indexed; objects of one C++ class whose
+// class names differ keep their own.
+TEST(ArchiveCoder, AKeyEncodedAgainReplacesItsValue) {
+    auto small = std::make_shared<FieldWriter>();
+    small->fields = {{"a", ArchiveField::inlineValue(1)},
+                     {"b", ArchiveField::inlineValue(2)},
+                     {"a", ArchiveField::inlineValue(3)}};
+    auto large = std::make_shared<FieldWriter>();
+    for (int i = 0; i < 40; ++i)
+        large->fields.push_back({"k" + std::to_string(i), ArchiveField::inlineValue(i)});
+    large->fields.push_back({"k3", ArchiveField::inlineValue(-3)});
+    large->fields.push_back({"k35", ArchiveField::inlineValue(-35)});
+    auto first = std::make_shared<GenericArchiveObject>(
+        "TLOne", std::vector<std::string>{"TLOne", "NSObject"}, ArchiveFields{});
+    auto second = std::make_shared<GenericArchiveObject>(
+        "TLTwo", std::vector<std::string>{"TLTwo", "NSObject"}, ArchiveFields{});
+    const Value back = roundTrip(Value::array({Value(small), Value(large), Value(first), Value(second)}));
+    ASSERT_EQ(back.arrayValue()->items.size(), 4u);
+    auto smallBack = back.arrayValue()->items[0].object<GenericArchiveObject>();
+    auto largeBack = back.arrayValue()->items[1].object<GenericArchiveObject>();
+    ASSERT_TRUE(smallBack && largeBack);
+    ASSERT_EQ(smallBack->fields().size(), 2u);
+    EXPECT_EQ(smallBack->valueForKey("a"), Value(3));
+    ASSERT_EQ(largeBack->fields().size(), 40u);
+    EXPECT_EQ(largeBack->valueForKey("k3"), Value(-3));
+    EXPECT_EQ(largeBack->valueForKey("k35"), Value(-35));
+    EXPECT_EQ(back.arrayValue()->items[2].object<GenericArchiveObject>()->className(), "TLOne");
+    EXPECT_EQ(back.arrayValue()->items[3].object<GenericArchiveObject>()->className(), "TLTwo");
+}
+
 TEST(ArchiveCoder, InlineFieldsMustBeScalars) {
     for (const Value& value : {Value(), Value::array(), Value::dictionary()}) {
         auto writer = std::make_shared<FieldWriter>();

@@ -21,6 +21,10 @@ public:
     // The names recorded as "$classes", most derived first; by default the
     // class name followed by "NSObject".
     virtual std::vector<std::string> archiveClassChain() const { return {archiveClassName(), "NSObject"}; }
+    // Whether two objects of the same C++ class may record different class
+    // names or chains (objects carried through for classes we do not know).
+    // The archiver asks for the names once per C++ class otherwise.
+    virtual bool archiveClassVariesByInstance() const { return false; }
     virtual void encodeWithCoder(KeyedArchiver& coder) const = 0;
 };
 

@@ -264,6 +264,17 @@ private:
         return index;
     }
 
+    // The bulk of an archive: sized once, then filled in place.
+    void appendRefs(Data& out, const Entry& entry, unsigned refWidth) const {
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(entry.refCount) * refWidth);
+        uint8_t* to = out.data() + at;
+        for (uint32_t i = 0; i < entry.refCount; ++i) {
+            const uint64_t ref = refs_[entry.first + i];
+            for (unsigned byte = refWidth; byte-- > 0;) *to++ = static_cast<uint8_t>(ref >> (8 * byte));
+        }
+    }
+
     static void appendBigEndian(Data& out, uint64_t value, unsigned width) {
         for (unsigned i = width; i-- > 0;) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
     }
@@ -332,9 +343,7 @@ private:
             case Type::Array:
             case Type::Dictionary:
                 appendMarker(out, node.type == Type::Array ? 0xA0 : 0xD0, node.items().size());
-                for (uint32_t i = 0; i < entry.refCount; ++i) {
-                    appendBigEndian(out, refs_[entry.first + i], refWidth);
-                }
+                appendRefs(out, entry, refWidth);
                 break;
         }
     }

@@ -27,6 +27,7 @@ public:
 
     std::string archiveClassName() const override { return className_; }
     std::vector<std::string> archiveClassChain() const override { return classChain_; }
+    bool archiveClassVariesByInstance() const override { return true; }
     void encodeWithCoder(KeyedArchiver& coder) const override;
 
     const std::string& className() const { return className_; }

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <typeindex>
+#include <typeinfo>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -46,11 +48,12 @@ public:
         Slot& slot = slots_[slotFor(key)];
         if (slot.data == key.data() && slot.original == key) return slot.escaped;
         auto it = escaped_.find(key);
-        if (it == escaped_.end()) it = escaped_.emplace(std::string(key), escapedKey(key)).first;
+        if (it == escaped_.end()) it = escaped_.emplace(std::string(key), plain(escapedKey(key))).first;
         slot = {key.data(), it->first, it->second};
         return it->second;
     }
-    // `text` kept as it is.
+    // `text` kept as it is. Every key text is held once, so that equal keys
+    // are views of the same text.
     std::string_view plain(std::string text) { return *plain_.insert(std::move(text)).first; }
 
 private:
@@ -64,7 +67,7 @@ private:
         const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key.data())) ^ key.size();
         return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 56);
     }
-    std::map<std::string, std::string, std::less<>> escaped_;
+    std::map<std::string, std::string_view, std::less<>> escaped_;
     std::set<std::string, std::less<>> plain_;
     Slot slots_[kSlots];
 };
@@ -157,35 +160,50 @@ public:
     }
     size_t size() const { return node_.keys().size(); }
     void set(std::string_view key, PlistNode value) {
+        std::vector<std::string_view>& keys = node_.keys();
+        std::vector<PlistNode>& items = node_.items();
         // Object records hold a handful of keys: a linear search beats
         // hashing until a record grows large.
-        if (index_.empty() && node_.keys().size() < kLinearLimit) {
-            for (size_t i = 0; i < node_.keys().size(); ++i) {
-                if (sameKey(node_.keys()[i], key)) {
-                    node_.items()[i] = std::move(value);
+        if (index_.empty() && keys.size() < kLinearLimit) {
+            // A key is nearly always new to its record: a mask of what the
+            // record's keys look like rules most searches out.
+            const uint64_t bit = uint64_t{1} << keyBit(key);
+            const bool maybeKnown = (seen_ & bit) != 0;
+            seen_ |= bit;
+            for (size_t i = 0; maybeKnown && i < keys.size(); ++i) {
+                if (sameKey(keys[i], key)) {
+                    items[i] = std::move(value);
                     return;
                 }
             }
-            if (node_.keys().size() + 1 == kLinearLimit) {
-                for (size_t i = 0; i < node_.keys().size(); ++i) index_.emplace(node_.keys()[i], i);
-                index_.emplace(key, node_.keys().size());
+            if (keys.size() + 1 == kLinearLimit) {
+                for (size_t i = 0; i < keys.size(); ++i) index_.emplace(keys[i], i);
+                index_.emplace(key, keys.size());
             }
-            node_.keys().push_back(key);
-            node_.items().push_back(std::move(value));
+            keys.push_back(key);
+            items.push_back(std::move(value));
             return;
         }
-        auto [it, inserted] = index_.try_emplace(key, node_.items().size());
+        auto [it, inserted] = index_.try_emplace(key, items.size());
         if (inserted) {
-            node_.keys().push_back(key);
-            node_.items().push_back(std::move(value));
+            keys.push_back(key);
+            items.push_back(std::move(value));
         } else {
-            node_.items()[it->second] = std::move(value);
+            items[it->second] = std::move(value);
         }
     }
     PlistNode take() { return std::move(node_); }
 
 private:
+    static unsigned keyBit(std::string_view key) {
+        if (key.empty()) return 0;
+        return static_cast<unsigned>(key.size() * 7 + static_cast<unsigned char>(key.back()) * 3 +
+                                     static_cast<unsigned char>(key[key.size() / 2])) &
+               63;
+    }
+
     static constexpr size_t kLinearLimit = 32;
+    uint64_t seen_ = 0;
     PlistNode node_ = PlistNode::dictionary();
     std::unordered_map<std::string_view, size_t> index_;
 };
@@ -227,9 +245,13 @@ struct KeyedArchiver::Impl {
     // Class records by name, each with the chains met under that name.
     std::map<std::string, std::vector<std::pair<std::vector<std::string>, uint64_t>>, std::less<>> classes;
     KeyTable keys;
-    // The size of the last record filled: the next, often of the same class,
-    // is given room for as many fields at once.
-    size_t recordSizeHint = 0;
+    // Class records by C++ class, for objects whose class names are fixed.
+    std::unordered_map<std::type_index, uint64_t> classByType;
+    // The size of the last record filled of each class of object, and of
+    // any container: the next of the same class is given room for as many
+    // fields at once.
+    std::unordered_map<std::type_index, size_t> objectSizeHints;
+    size_t containerSizeHint = 0;
     // Every container, object and data written stays alive until the end, so
     // that no address seen here is reused by another value. Members of a
     // container are held by the container and need no copy here.
@@ -312,13 +334,13 @@ struct KeyedArchiver::Impl {
         const size_t depth = inProgress.size();
         inProgress.push_back(identity);
         if (!held) keepAlive.push_back(value);
+        size_t& sizeHint = recordSizeHint(classOf);
         DictionaryBuilder record;
-        record.reserve(recordSizeHint);
+        record.reserve(sizeHint);
         fill(record);
         inProgress.resize(depth);
-        auto [name, chain] = classOf();
-        record.set("$class", PlistNode::uid(classRecord(name, chain)));
-        recordSizeHint = record.size();
+        record.set("$class", PlistNode::uid(classUID(classOf)));
+        sizeHint = record.size();
         objects[uid] = record.take();
         byIdentity.insert(identity, uid);
         return uid;
@@ -365,6 +387,43 @@ struct KeyedArchiver::Impl {
             });
     }
 
+    template <class ClassOf>
+    uint64_t classUID(ClassOf& classOf) {
+        auto [name, chain] = classOf();
+        return classRecord(name, chain);
+    }
+
+    // The class of an object being encoded.
+    struct ObjectClass {
+        const Archivable& object;
+        std::pair<std::string, std::vector<std::string>> operator()() const {
+            return {object.archiveClassName(), object.archiveClassChain()};
+        }
+    };
+
+    template <class ClassOf>
+    size_t& recordSizeHint(const ClassOf&) {
+        return containerSizeHint;
+    }
+    size_t& recordSizeHint(const ObjectClass& objectClass) {
+        return objectSizeHints[std::type_index(typeid(objectClass.object))];
+    }
+
+    // The class record of an object; asked of the object once per C++ class
+    // unless its class names vary by instance.
+    uint64_t classUID(ObjectClass& objectClass) {
+        const Archivable& object = objectClass.object;
+        const bool fixed = !object.archiveClassVariesByInstance();
+        if (fixed) {
+            auto known = classByType.find(std::type_index(typeid(object)));
+            if (known != classByType.end()) return known->second;
+        }
+        std::vector<std::string> chain = object.archiveClassChain();
+        const uint64_t uid = classRecord(object.archiveClassName(), chain);
+        if (fixed) classByType.emplace(std::type_index(typeid(object)), uid);
+        return uid;
+    }
+
     uint64_t encodeObject(const Value& value, bool held) {
         const std::shared_ptr<Archivable>& object = value.objectValue();
         return encodeRecord(
@@ -377,9 +436,7 @@ struct KeyedArchiver::Impl {
                 } pop{records};
                 object->encodeWithCoder(*owner);
             },
-            [&]() -> std::pair<std::string, std::vector<std::string>> {
-                return {object->archiveClassName(), object->archiveClassChain()};
-            });
+            ObjectClass{*object});
     }
 
     uint64_t classRecord(const std::string& name, std::vector<std::string>& chain) {

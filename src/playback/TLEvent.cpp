@@ -1,6 +1,7 @@
 #include "playback/TLEvent.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <mutex>
@@ -8,11 +9,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
+#include "platform/UserDefaults.h"
 #include "platform/archive/ArchiveClassRegistry.h"
 #include "platform/archive/ArchiveError.h"
 #include "platform/archive/ArchiveField.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
+#include "playback/PlaybackApplication.h"
 
 namespace tollvane {
 
@@ -298,6 +303,35 @@ void TLEvent::setEventType(uint32_t type) {
     setValueForKey(kEventType, Value(int64_t{type}));
 }
 
+void TLEvent::setColorWithRed(float red, float green, float blue) {
+    // Streamers of one cue come in a handful of colours: keep the last few
+    // archives per thread rather than archive a colour for every event.
+    struct Cached {
+        float red = -1.0f, green = -1.0f, blue = -1.0f;
+        Value data;
+    };
+    constexpr size_t kCacheSize = 8;
+    thread_local std::array<Cached, kCacheSize> cache;
+    thread_local size_t nextSlot = 0;
+    const Value* data = nullptr;
+    for (const Cached& entry : cache) {
+        if (entry.red == red && entry.green == green && entry.blue == blue && entry.data.isData()) {
+            data = &entry.data;
+            break;
+        }
+    }
+    if (!data) {
+        Cached& slot = cache[nextSlot];
+        nextSlot = (nextSlot + 1) % kCacheSize;
+        slot = {red, green, blue, Value(Color::calibrated(red, green, blue, 1.0)->archivedData())};
+        data = &slot.data;
+    }
+    willChangeValueForKey(kEventColor);
+    contents_->set(kEventColor, *data);
+    didChangeValueForKey(kEventColor);
+    for (const std::string_view dependent : dependentKeys(kEventColor)) didChangeValueForKey(dependent);
+}
+
 std::shared_ptr<Color> TLEvent::color() const {
     const uint32_t type = eventType();
     if (type != kStreamer && type != kPunch) return nullptr;
@@ -418,6 +452,94 @@ std::shared_ptr<Archivable> TLEvent::decode(KeyedUnarchiver& coder) {
 void TLEvent::registerArchiveClass() {
     static std::once_flag once;
     std::call_once(once, [] { ArchiveClassRegistry::registerClass("TLEvent", &TLEvent::decode); });
+}
+
+// --- Triggering ------------------------------------------------------------------
+
+namespace {
+
+// Punches, beeps and clicks are instants: more than a frame late they are
+// better left out than shown at the wrong moment.
+constexpr float kInstantSkipLimit = 1.0f / 30.0f;
+
+struct Components {
+    float red = 1.0f, green = 1.0f, blue = 1.0f;
+};
+
+Components componentsOf(const std::shared_ptr<Color>& color) {
+    if (!color) return {};
+    const std::shared_ptr<Color> rgb = color->colorUsingCalibratedRGB();
+    return {static_cast<float>(rgb->redComponent()), static_cast<float>(rgb->greenComponent()),
+            static_cast<float>(rgb->blueComponent())};
+}
+
+}  // namespace
+
+void TLEvent::trigger() {
+    const float skip = eventType() == kStreamer
+                           ? UserDefaults::standardUserDefaults().floatForKey("latencyCompensation")
+                           : 0.0f;
+    triggerSkippingSeconds(skip);
+}
+
+void TLEvent::triggerSkippingSeconds(float seconds) {
+    // Everything a trigger reaches (windows, audio, documents) belongs to the
+    // main thread; a call from elsewhere is a caller's bug, refused loudly.
+    if (const RunLoop* loop = RunLoop::mainIfInstalled(); loop && !loop->isMainThread()) {
+        TLLog("Warning: TLEvent of type 0x%x triggered off the main thread. Ignoring.", eventType());
+        return;
+    }
+    const auto number = [this](const char* key) {
+        const Value* value = contents_->find(key);
+        return value ? *value : Value();
+    };
+    PlaybackApplication& application = PlaybackApplication::current();
+    switch (eventType()) {
+        case kStreamer: {
+            const Components shade = componentsOf(color());
+            application.addStreamerWithRed(shade.red, shade.green, shade.blue,
+                                           number(kEventLength).toDouble(),
+                                           static_cast<int>(number(kEventSize).toInt64()), seconds);
+            break;
+        }
+        case kPunch: {
+            if (seconds > kInstantSkipLimit) return;
+            const Components shade = componentsOf(color());
+            application.addPunchWithHoles(static_cast<int>(number(kEventLength).toInt64()), shade.red,
+                                          shade.green, shade.blue,
+                                          static_cast<int>(number(kEventSize).toInt64()));
+            break;
+        }
+        case kBeeps:
+            if (seconds > kInstantSkipLimit) return;
+            application.addBeepsWithTime(number(kBeepTime).toDouble(),
+                                         static_cast<int>(number(kBeepCount).toInt64()),
+                                         number("beepPunches").toBool());
+            break;
+        case kClick:
+            if (seconds > kInstantSkipLimit) return;
+            application.addClickWithVolume(1.0);
+            break;
+        case kCueStart:
+            application.setCueStart();
+            break;
+        case kTextChange:
+            application.setDisplayText(number("text").stringValue());
+            break;
+        case kReelMute:
+            if (UserDefaults::standardUserDefaults().boolForKey("muteReelAudioAtCueStart")) {
+                application.setMovieMuted(true);
+            }
+            break;
+        case kCueChange: {
+            const int64_t handle = number("document").toInt64();
+            if (handle <= 0 || handle > int64_t{UINT32_MAX}) return;
+            application.selectCueMatching(static_cast<uint32_t>(handle), number("cueNumber").stringValue());
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 }  // namespace tollvane

@@ -68,6 +68,10 @@ public:
 
     uint32_t eventType() const;
     void setEventType(uint32_t type);
+    // Sets "eventColor" to an opaque calibrated RGB colour without a round
+    // trip through archived data (the user-event path builds one per event).
+    // Any thread that owns the event.
+    void setColorWithRed(float red, float green, float blue);
     // The unarchived "eventColor" for streamers and punches; null otherwise.
     std::shared_ptr<Color> color() const;
     // A name for the kind and its settings: "3.0' regular streamer",
@@ -80,6 +84,14 @@ public:
     std::string description() const;
 
     std::shared_ptr<TLEvent> copy() const;
+
+    // Performs the event with a skip of "latencyCompensation" seconds for a
+    // streamer and 0 for the rest. Main thread only: from any other thread
+    // it logs a warning and does nothing.
+    void trigger();
+    // Performs the event as if `seconds` of it had already passed: reaches
+    // the installed PlaybackApplication. Main thread only, as trigger().
+    void triggerSkippingSeconds(float seconds);
 
     std::string archiveClassName() const override { return "TLEvent"; }
     void encodeWithCoder(KeyedArchiver& coder) const override;

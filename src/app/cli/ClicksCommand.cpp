@@ -510,45 +510,6 @@ struct Heading {
     EMTimecodeFramerate rate;
 };
 
-// Case-insensitive, for ASCII letters (titles are typed that way).
-bool containsIgnoringCase(const std::string& text, const std::string& part) {
-    auto lower = [](std::string value) {
-        for (char& c : value) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-        return value;
-    };
-    return lower(text).find(lower(part)) != std::string::npos;
-}
-
-// --cue: a cue ID; else the one cue with that exact title; else the one cue
-// whose title holds the text, ignoring case.
-std::shared_ptr<Cue> findCue(Document& document, const std::string& file, const std::string& wanted) {
-    CueArrayController& cues = document.cueController();
-    const bool number =
-        !wanted.empty() && wanted.size() <= 10 &&
-        std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (number && std::stoull(wanted) <= UINT32_MAX) {
-        if (auto cue = cues.cueForID(static_cast<uint32_t>(std::stoull(wanted)))) return cue;
-    }
-    const std::vector<std::shared_ptr<Cue>> arranged = cues.arrangedObjects();
-    for (const bool exact : {true, false}) {
-        std::vector<std::shared_ptr<Cue>> found;
-        for (const std::shared_ptr<Cue>& cue : arranged) {
-            if (exact ? cue->title() == wanted : containsIgnoringCase(cue->title(), wanted))
-                found.push_back(cue);
-        }
-        if (found.size() == 1) return found.front();
-        if (found.size() > 1) {
-            throw std::runtime_error(std::to_string(found.size()) + " cues of " + file + " match '" +
-                                     DocumentCommands::printable(wanted) +
-                                     "': give the cue's ID (tollvane-cli info lists them)");
-        }
-    }
-    throw std::runtime_error("no cue of " + file + " has the ID or title '" +
-                             DocumentCommands::printable(wanted) + "'");
-}
-
 // Lists the clicks of a compiled cue whose playback start is set.
 int listClicks(const Cue& cue, const Options& options, const Heading& heading, std::ostream& out) {
     const std::shared_ptr<FFMusicSequence> sequence = cue.sequence();
@@ -634,7 +595,7 @@ int listClicks(const Cue& cue, const Options& options, const Heading& heading, s
 int runDocument(const Options& options, std::ostream& out, std::ostream& err) {
     DocumentCommands::Session session(options.switches, err);
     const std::shared_ptr<Document> document = session.open(*options.file);
-    const std::shared_ptr<Cue> cue = findCue(*document, *options.file, *options.cue);
+    const std::shared_ptr<Cue> cue = DocumentCommands::findCue(*document, *options.file, *options.cue);
     if (document->viewType() != Document::kCueViewType) {
         // The ADR/Foley view silences a scoring cue's clicks; the program
         // remembers the view last shown, which a listing should not change.

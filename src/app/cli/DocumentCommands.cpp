@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -9,12 +10,28 @@
 
 #include "document/Document.h"
 #include "model/Cue.h"
+#include "model/CueArrayController.h"
 #include "model/CueDefaults.h"
 #include "model/FFAlias.h"
 #include "model/Reel.h"
 #include "platform/UserDefaults.h"
 
 namespace tollvane {
+
+namespace {
+
+// Case-insensitive, for ASCII letters (titles are typed that way).
+bool containsIgnoringCase(const std::string& text, const std::string& part) {
+    auto lower = [](std::string value) {
+        for (char& c : value) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return value;
+    };
+    return lower(text).find(lower(part)) != std::string::npos;
+}
+
+}  // namespace
 
 bool DocumentCommands::takeAlertSwitch(const std::string& argument,
                                        CommandLineAlertPresenter::Switches& switches) {
@@ -92,6 +109,35 @@ std::shared_ptr<Document> DocumentCommands::Session::open(const std::string& pat
     }
     environment_->setProjectFramerate(EMTimecodeFramerate::framerateForIndex(document->projectFramerate()));
     return document;
+}
+
+// --cue: a cue ID; else the one cue with that exact title; else the one cue
+// whose title holds the text, ignoring case.
+std::shared_ptr<Cue> DocumentCommands::findCue(Document& document, const std::string& file,
+                                               const std::string& wanted) {
+    CueArrayController& cues = document.cueController();
+    const bool number =
+        !wanted.empty() && wanted.size() <= 10 &&
+        std::all_of(wanted.begin(), wanted.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (number && std::stoull(wanted) <= UINT32_MAX) {
+        if (auto cue = cues.cueForID(static_cast<uint32_t>(std::stoull(wanted)))) return cue;
+    }
+    const std::vector<std::shared_ptr<Cue>> arranged = cues.arrangedObjects();
+    for (const bool exact : {true, false}) {
+        std::vector<std::shared_ptr<Cue>> found;
+        for (const std::shared_ptr<Cue>& cue : arranged) {
+            if (exact ? cue->title() == wanted : containsIgnoringCase(cue->title(), wanted))
+                found.push_back(cue);
+        }
+        if (found.size() == 1) return found.front();
+        if (found.size() > 1) {
+            throw std::runtime_error(std::to_string(found.size()) + " cues of " + file + " match '" +
+                                     DocumentCommands::printable(wanted) +
+                                     "': give the cue's ID (tollvane-cli info lists them)");
+        }
+    }
+    throw std::runtime_error("no cue of " + file + " has the ID or title '" +
+                             DocumentCommands::printable(wanted) + "'");
 }
 
 }  // namespace tollvane

@@ -15,6 +15,7 @@
 namespace tollvane {
 
 class AlertPresenter;
+class Cue;
 class CueEnvironment;
 class Document;
 
@@ -28,6 +29,12 @@ public:
     // Control characters of a document's texts shown as '.', to keep them
     // off the terminal.
     static std::string printable(std::string text);
+
+    // The cue that --cue names: a cue ID; else the one cue with that exact
+    // title; else the one cue whose title holds the text, ignoring case.
+    // Throws std::runtime_error saying why none (or several) match.
+    static std::shared_ptr<Cue> findCue(Document& document, const std::string& file,
+                                        const std::string& wanted);
 
     // While alive: the cue defaults registered, the command line's alert
     // presenter installed and a cue environment at the project rate of the

@@ -11,7 +11,9 @@
 #include "app/cli/CommandLineError.h"
 #include "app/cli/ExportCommands.h"
 #include "app/cli/InfoCommand.h"
+#include "app/cli/MappingCommand.h"
 #include "app/cli/NewCommand.h"
+#include "app/cli/RehearseCommand.h"
 #include "app/cli/RelinkCommand.h"
 #include "app/cli/SmfInfoCommand.h"
 #include "app/cli/TimecodeCommand.h"
@@ -36,8 +38,14 @@ const char* kUsage =
     "  info FILE [--json]         list a document's reels, cues and ADR/Foley events\n"
     "  export-json FILE [-o OUT]  write a document's cue list as JSON\n"
     "  export-tsv FILE [-o OUT]   write a document's cue list as tab-delimited text\n"
+    "  rehearse FILE --cue TITLE|ID [--from TC] [--seconds N] [--realtime]\n"
+    "                             rehearse a cue through the transport and list every click,\n"
+    "                             streamer, punch and beep it gives, in time order\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
+    "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
+    "                             print the MIDI event mapping, load or save a preset, or\n"
+    "                             go back to the shipped default\n"
     "\n"
     "The commands that open a document refuse one made by a later version of Tollvane\n"
     "unless given --open-anyway (or --yes); each command's --help says more.\n"
@@ -71,7 +79,9 @@ int main(int argc, char** argv) {
         if (arguments[0] == "export-json")
             return tollvane::ExportCommands::runJSON(rest, std::cout, std::cerr);
         if (arguments[0] == "export-tsv") return tollvane::ExportCommands::runTSV(rest, std::cout, std::cerr);
+        if (arguments[0] == "rehearse") return tollvane::RehearseCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))
             throw tollvane::CommandLineError("unknown option '" + arguments[0] + "'");
         throw tollvane::CommandLineError("unknown command '" + arguments[0] + "' (try --help)");

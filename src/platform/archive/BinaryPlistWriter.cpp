@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 
@@ -137,7 +138,9 @@ public:
         const uint64_t tableOffset = out.size();
         const unsigned offsetWidth = widthFor(offsets.empty() ? 0 : offsets.back());
         out.reserve(out.size() + offsets.size() * offsetWidth + 32);
-        for (uint64_t offset : offsets) appendBigEndian(out, offset, offsetWidth);
+        const size_t at = out.size();
+        out.resize(at + offsets.size() * offsetWidth);
+        putBigEndian(out.data() + at, offsets.data(), offsets.size(), offsetWidth);
         out.insert(out.end(), 6, 0);
         out.push_back(static_cast<uint8_t>(offsetWidth));
         out.push_back(static_cast<uint8_t>(refWidth));
@@ -164,7 +167,7 @@ private:
         size_t size = 0;
         uint32_t index = 0;
     };
-    static constexpr size_t kKeySlots = 64;
+    static constexpr size_t kKeySlots = 256;
 
     // Record fields repeat a few small numbers: the same kind of cache, by
     // value, in front of the number tables.
@@ -191,8 +194,8 @@ private:
     }
 
     uint32_t addKey(std::string_view key) {
-        const size_t hash = (reinterpret_cast<uintptr_t>(key.data()) >> 3) ^ key.size();
-        KeySlot& slot = keySlots_[hash % kKeySlots];
+        const auto bits = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key.data())) ^ key.size();
+        KeySlot& slot = keySlots_[(bits * 0x9E3779B97F4A7C15ull) >> 56];
         if (slot.data == key.data() && slot.size == key.size() && key.data() != nullptr) return slot.index;
         auto [it, inserted] = strings_.try_emplace(key, 0);
         if (inserted) it->second = add(key);
@@ -268,10 +271,36 @@ private:
     void appendRefs(Data& out, const Entry& entry, unsigned refWidth) const {
         const size_t at = out.size();
         out.resize(at + static_cast<size_t>(entry.refCount) * refWidth);
-        uint8_t* to = out.data() + at;
-        for (uint32_t i = 0; i < entry.refCount; ++i) {
-            const uint64_t ref = refs_[entry.first + i];
-            for (unsigned byte = refWidth; byte-- > 0;) *to++ = static_cast<uint8_t>(ref >> (8 * byte));
+        putBigEndian(out.data() + at, refs_.data() + entry.first, entry.refCount, refWidth);
+    }
+
+    // Writes `count` values of `width` bytes each, most significant first.
+    // The width is one of four: each gets its own loop, so that the compiler
+    // writes whole words rather than a byte at a time.
+    template <class T>
+    static void putBigEndian(uint8_t* to, const T* values, size_t count, unsigned width) {
+        switch (width) {
+            case 1:
+                for (size_t i = 0; i < count; ++i) to[i] = static_cast<uint8_t>(values[i]);
+                return;
+            case 2:
+                for (size_t i = 0; i < count; ++i) {
+                    const uint16_t value = __builtin_bswap16(static_cast<uint16_t>(values[i]));
+                    std::memcpy(to + 2 * i, &value, 2);
+                }
+                return;
+            case 4:
+                for (size_t i = 0; i < count; ++i) {
+                    const uint32_t value = __builtin_bswap32(static_cast<uint32_t>(values[i]));
+                    std::memcpy(to + 4 * i, &value, 4);
+                }
+                return;
+            default:
+                for (size_t i = 0; i < count; ++i) {
+                    const uint64_t value = __builtin_bswap64(static_cast<uint64_t>(values[i]));
+                    std::memcpy(to + 8 * i, &value, 8);
+                }
+                return;
         }
     }
 

@@ -10,6 +10,7 @@
 #include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
 #include "app/cli/ExportCommands.h"
+#include "app/cli/ImportCSVCommand.h"
 #include "app/cli/InfoCommand.h"
 #include "app/cli/MappingCommand.h"
 #include "app/cli/NewCommand.h"
@@ -41,6 +42,9 @@ const char* kUsage =
     "  rehearse FILE --cue TITLE|ID [--from TC] [--seconds N] [--realtime]\n"
     "                             rehearse a cue through the transport and list every click,\n"
     "                             streamer, punch and beep it gives, in time order\n"
+    "  import-csv FILE TEXT [--delimiter D] [--columns LIST]\n"
+    "                             import a delimited text file into a document's ADR/Foley\n"
+    "                             list and save the document\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -80,6 +84,7 @@ int main(int argc, char** argv) {
             return tollvane::ExportCommands::runJSON(rest, std::cout, std::cerr);
         if (arguments[0] == "export-tsv") return tollvane::ExportCommands::runTSV(rest, std::cout, std::cerr);
         if (arguments[0] == "rehearse") return tollvane::RehearseCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "import-csv") return tollvane::ImportCSVCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

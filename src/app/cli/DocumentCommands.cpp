@@ -15,6 +15,7 @@
 #include "model/FFAlias.h"
 #include "model/Reel.h"
 #include "platform/UserDefaults.h"
+#include "timebase/EMTimecodeFormatter.h"
 
 namespace tollvane {
 
@@ -69,6 +70,10 @@ DocumentCommands::Session::Session(CommandLineAlertPresenter::Switches switches,
       previousPresenter_(AlertPresenter::setShared(&presenter_)),
       environment_(std::make_shared<CommandLineCueEnvironment>(EMTimecodeFramerate::framerateForIndex(4))),
       previousEnvironment_(CueEnvironment::install(environment_)) {
+    // Timecode text is read at the document's rate, as the application's
+    // formatters read it at the project's.
+    EMTimecodeFormatter::setProjectFramerateProvider(
+        [environment = environment_] { return environment->projectFramerate(); });
     CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
     Cue::registerArchiveClass();
     Reel::registerArchiveClass();
@@ -76,6 +81,7 @@ DocumentCommands::Session::Session(CommandLineAlertPresenter::Switches switches,
 }
 
 DocumentCommands::Session::~Session() {
+    EMTimecodeFormatter::setProjectFramerateProvider({});
     CueEnvironment::install(previousEnvironment_);
     AlertPresenter::setShared(previousPresenter_);
 }

@@ -37,8 +37,9 @@ public:
                                         const std::string& wanted);
 
     // While alive: the cue defaults registered, the command line's alert
-    // presenter installed and a cue environment at the project rate of the
-    // last document opened. Both are put back on destruction.
+    // presenter installed, and a cue environment and the timecode
+    // formatters at the project rate of the last document opened. All are
+    // put back on destruction.
     class Session {
     public:
         Session(CommandLineAlertPresenter::Switches switches, std::ostream& err);

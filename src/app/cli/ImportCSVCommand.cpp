@@ -131,15 +131,13 @@ int ImportCSVCommand::run(const std::vector<std::string>& arguments, std::ostrea
 
     DocumentCommands::Session session(options.switches, err);
     const std::shared_ptr<Document> document = session.open(options.documentPath);
-    // Sync fields are read at the document's rate.
-    const EMTimecodeFramerate rate = EMTimecodeFramerate::framerateForIndex(document->projectFramerate());
-    EMTimecodeFormatter::setProjectFramerateProvider([rate] { return rate; });
+    // Sync fields are read at the document's rate, which the session gives
+    // the timecode formatters.
     ADRFoleyEventArrayController::Events added;
     {
         ADRFoleyEventArrayController controller(*document);
         added = controller.importRows(rows, options.columns);
     }
-    EMTimecodeFormatter::setProjectFramerateProvider({});
 
     std::string error;
     if (!document->writeToFile(options.documentPath, &error)) {

@@ -13,6 +13,7 @@
 #include "app/cli/ImportCSVCommand.h"
 #include "app/cli/InfoCommand.h"
 #include "app/cli/MappingCommand.h"
+#include "app/cli/MidiDumpCommand.h"
 #include "app/cli/NewCommand.h"
 #include "app/cli/RehearseCommand.h"
 #include "app/cli/RelinkCommand.h"
@@ -45,6 +46,9 @@ const char* kUsage =
     "  import-csv FILE TEXT [--delimiter D] [--columns LIST]\n"
     "                             import a delimited text file into a document's ADR/Foley\n"
     "                             list and save the document\n"
+    "  midi-dump FILE [--packets N] [--json]\n"
+    "                             parse a file of raw MIDI bytes and list every message,\n"
+    "                             with MTC, MMC and MSC decoded (midi-dump --help)\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -85,6 +89,7 @@ int main(int argc, char** argv) {
         if (arguments[0] == "export-tsv") return tollvane::ExportCommands::runTSV(rest, std::cout, std::cerr);
         if (arguments[0] == "rehearse") return tollvane::RehearseCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "import-csv") return tollvane::ImportCSVCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "midi-dump") return tollvane::MidiDumpCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

@@ -9,6 +9,7 @@
 #include "TollvaneVersion.h"
 #include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/ExportClicksCommand.h"
 #include "app/cli/ExportCommands.h"
 #include "app/cli/ImportCSVCommand.h"
 #include "app/cli/InfoCommand.h"
@@ -49,6 +50,9 @@ const char* kUsage =
     "  midi-dump FILE [--packets N] [--json]\n"
     "                             parse a file of raw MIDI bytes and list every message,\n"
     "                             with MTC, MMC and MSC decoded (midi-dump --help)\n"
+    "  export-clicks FILE --cue TITLE|ID [-o OUT] [--format wav|aiff] [--rate HZ] [--bits 16|24|32]\n"
+    "                             write a cue's click track as a mono WAVE or AIFF file\n"
+    "                             (tollvane-cli export-clicks --help for its options)\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -90,6 +94,8 @@ int main(int argc, char** argv) {
         if (arguments[0] == "rehearse") return tollvane::RehearseCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "import-csv") return tollvane::ImportCSVCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "midi-dump") return tollvane::MidiDumpCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "export-clicks")
+            return tollvane::ExportClicksCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

@@ -4,17 +4,7 @@
 # Usage: clicks.sh <tollvane-cli>
 set -u
 cli="$1"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# Cues compile with the user defaults: keep the tester's own out of it.
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 expect() {  # expect <wanted stdout> <args...>: status 0, nothing on stderr
   local want="$1"
@@ -140,8 +130,4 @@ for bad in "--tempo abc" "--tempo 0" "--tempo 90@0" "--meter 7/6" "--meter 7" "-
   expect_one_line clicks $bad
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "clicks: all passed"
+finish "clicks"

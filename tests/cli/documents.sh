@@ -8,17 +8,7 @@ set -u
 cli="$1"
 data="$2"
 documents="$data/documents"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# New documents take the user defaults: keep the tester's own out of it.
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 # The reels of the fixtures name movies that are not on this machine; their
 # logged "Unable to open movie file" lines are not the commands' answers.
@@ -316,8 +306,4 @@ for command in "new FILE" "info FILE" "export-json FILE" "export-tsv FILE" "reli
   contains "$work/out" "$command" "--help"
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures document check(s) failed"
-  exit 1
-fi
-echo "document commands: all passed"
+finish "document commands"

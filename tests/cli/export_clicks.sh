@@ -6,17 +6,7 @@
 set -u
 cli=$(realpath "$1")
 doc="$(realpath "$2")/documents/full.tollvane"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# The export settings come from the user defaults: keep the tester's own out of it.
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 # Little-endian unsigned integer of <bytes> bytes at <offset>.
 le() { od -An -tu"$3" -j "$2" -N "$3" "$1" | tr -d ' '; }
@@ -79,5 +69,4 @@ expect_status 1 export-clicks "$work/missing.tollvane" --cue 1M1
 "$cli" export-clicks --help | grep -q 'usage: tollvane-cli export-clicks' || fail "export-clicks --help"
 
 ls "$work" | grep -q 'tmp-' && fail "a temporary file was left behind"
-[ "$failures" -eq 0 ] && echo "export_clicks: all passed"
-exit $((failures > 0))
+finish "export_clicks"

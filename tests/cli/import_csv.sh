@@ -7,17 +7,7 @@
 set -u
 cli="$1"
 csv="$2/csv"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# New documents take the user defaults: keep the tester's own out of it.
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 run() {  # run <args...>: stdout to $work/out, stderr to $work/err, status in $status
   "$cli" "$@" >"$work/out" 2>"$work/err"
@@ -96,8 +86,4 @@ expect_usage "$doc" "$csv/latin1.csv" --frobnicate
 run import-csv --help
 [ "$status" -eq 0 ] && grep -q 'usage: tollvane-cli import-csv' "$work/out" || fail "import-csv --help"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "import_csv: all passed"
+finish "import_csv"

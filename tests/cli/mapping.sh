@@ -4,16 +4,7 @@
 # Usage: mapping.sh <tollvane-cli>
 set -u
 cli="$1"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 run() {  # run <wanted status> <args...>: stdout in $work/out, stderr in $work/err
   local want_status="$1"
@@ -84,8 +75,4 @@ done
 run 0 --help
 has_line "$work/out" "usage: tollvane-cli mapping"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "mapping: all passed"
+finish "mapping"

@@ -6,18 +6,7 @@
 set -u
 cli="$1"
 doc="$2/documents/full.tollvane"
-failures=0
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# Latencies and count-off settings come from the user defaults: keep the
-# tester's own out of it.
-export TOLLVANE_CONFIG_DIR="$work/config"
-mkdir -p "$TOLLVANE_CONFIG_DIR"
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/common.sh"
 
 "$cli" rehearse "$doc" --cue 1M1 --seconds 12 >"$work/out" 2>"$work/err"
 status=$?
@@ -60,8 +49,4 @@ expect_status 2 rehearse "$doc" --cue 1M1 --seconds -1
 expect_status 1 rehearse "$doc" --cue 'no such cue'
 expect_status 1 rehearse "$work/missing.tollvane" --cue 1M1
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "rehearse: all passed"
+finish "rehearse"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TollvaneVersion.h"
+#include "app/cli/AudioDevicesCommand.h"
 #include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
 #include "app/cli/ExportClicksCommand.h"
@@ -53,6 +54,7 @@ const char* kUsage =
     "  export-clicks FILE --cue TITLE|ID [-o OUT] [--format wav|aiff] [--rate HZ] [--bits 16|24|32]\n"
     "                             write a cue's click track as a mono WAVE or AIFF file\n"
     "                             (tollvane-cli export-clicks --help for its options)\n"
+    "  audio-devices [--json]     list the audio outputs, and for JACK the output latency\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
         if (arguments[0] == "midi-dump") return tollvane::MidiDumpCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "export-clicks")
             return tollvane::ExportClicksCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "audio-devices") return tollvane::AudioDevicesCommand::run(rest, std::cout);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

@@ -13,6 +13,7 @@
 #include "app/cli/ExportClicksCommand.h"
 #include "app/cli/ExportCommands.h"
 #include "app/cli/ImportCSVCommand.h"
+#include "app/cli/ImportSMFCommand.h"
 #include "app/cli/InfoCommand.h"
 #include "app/cli/MappingCommand.h"
 #include "app/cli/MidiDumpCommand.h"
@@ -55,6 +56,9 @@ const char* kUsage =
     "                             write a cue's click track as a mono WAVE or AIFF file\n"
     "                             (tollvane-cli export-clicks --help for its options)\n"
     "  audio-devices [--json]     list the audio outputs, and for JACK the output latency\n"
+    "  import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--list]\n"
+    "                             import a Standard MIDI File as a new cue of a document\n"
+    "                             and save the document\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
         if (arguments[0] == "export-clicks")
             return tollvane::ExportClicksCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "audio-devices") return tollvane::AudioDevicesCommand::run(rest, std::cout);
+        if (arguments[0] == "import-smf") return tollvane::ImportSMFCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

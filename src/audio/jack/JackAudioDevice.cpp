@@ -18,6 +18,9 @@ constexpr uint32_t kFloatPackedNonInterleaved = (1u << 0) | (1u << 3) | (1u << 5
 // Two readings of one clock taken this close together agree to within the
 // time between them; anything beyond this is a different clock.
 constexpr int64_t kSameClockTolerance = 1'000'000;
+// Scatter of one offset reading on a loaded machine; a tenth of a frame at
+// 192 kHz would be finer than we can measure, half a frame at 48 kHz is not.
+constexpr int64_t kOffsetScatter = 10'000;
 
 void quiet(const char*) {}
 
@@ -109,7 +112,9 @@ int64_t JackAudioDevice::measureClockOffset() const {
 }
 
 void JackAudioDevice::refreshClockOffset() {
-    clockOffset_.store(chooseClockOffset(measureClockOffset()), std::memory_order_relaxed);
+    const int64_t current = clockOffset_.load(std::memory_order_relaxed);
+    clockOffset_.store(settledClockOffset(current, chooseClockOffset(measureClockOffset())),
+                       std::memory_order_relaxed);
 }
 
 void JackAudioDevice::startClockWatch() {
@@ -136,6 +141,10 @@ void JackAudioDevice::stopClockWatch() {
 
 int64_t JackAudioDevice::chooseClockOffset(int64_t measured) {
     return (measured > -kSameClockTolerance && measured < kSameClockTolerance) ? 0 : measured;
+}
+
+int64_t JackAudioDevice::settledClockOffset(int64_t current, int64_t candidate) {
+    return std::llabs(candidate - current) <= kOffsetScatter ? current : candidate;
 }
 
 std::optional<std::string> JackAudioDevice::deviceName() const {

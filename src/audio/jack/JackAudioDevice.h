@@ -87,6 +87,11 @@ public:
     // JACK's: none when they are within measuring noise of each other (the
     // same clock), the measurement otherwise.
     static int64_t chooseClockOffset(int64_t measured);
+    // The offset to keep when `candidate` is measured while `current` is in
+    // use: readings scatter by a few microseconds, and following each one
+    // would move clicks back and forth by a frame, so only a move beyond
+    // that scatter (real drift between the clocks) is taken up.
+    static int64_t settledClockOffset(int64_t current, int64_t candidate);
 
 private:
     JackAudioDevice(jack_client_t* client, std::string serverName);

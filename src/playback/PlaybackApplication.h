@@ -17,6 +17,8 @@
 
 namespace tollvane {
 
+class EMTimecode;
+
 class PlaybackApplication {
 public:
     virtual ~PlaybackApplication() = default;
@@ -51,6 +53,12 @@ public:
     virtual void setMTCOfflineForRehearsal(bool /*offline*/) {}
     // Whether the MIDI controller follows MTC ("Online"); true by default.
     virtual bool MTCOnline() const { return true; }
+    // Every timecode the MIDI controller accepts, for the streamer views'
+    // timecode display and the selection of reels and cues by timecode.
+    virtual void setLastReceivedTimecode(const EMTimecode& /*timecode*/) {}
+    // Shows or hides the free-time clock in every streamer window (the
+    // sustain pedal, controller 64).
+    virtual void setFreeTimeClockVisibleForAllWindows(bool /*visible*/) {}
     // The front document's MTC status text ("Playing from ...", "Waiting
     // for MTC...").
     virtual void setMTCStatus(const std::string& /*status*/) {}

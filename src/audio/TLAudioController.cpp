@@ -146,7 +146,31 @@ void TLAudioController::stop() {
     logPendingWarnings();
 }
 
+void TLAudioController::populateAudioOutputs() {
+    audioOutputMenu_.populate(layer_);
+}
+
+void TLAudioController::setAudioOutputWithUnspecifiedChannel(const MenuItemPath& item) {
+    chooseAudioOutput(item);
+}
+
+void TLAudioController::setAudioOutput(const MenuItemPath& item) {
+    chooseAudioOutput(item);
+}
+
+void TLAudioController::chooseAudioOutput(const MenuItemPath& item) {
+    const std::optional<AudioOutputMenu::Output> output = audioOutputMenu_.outputForItem(item);
+    if (!output) return;
+    auto device =
+        output->deviceID == 0 ? layer_.defaultOutputDevice() : layer_.deviceWithID(output->deviceID);
+    startOnDevice(std::move(device), output->channel, output->stereo);
+    resetAudioPopupSelection();
+}
+
 void TLAudioController::resetAudioPopupSelection() {
+    audioOutputMenu_.checkOutput(
+        AudioOutputMenu::Output{outDevice_ ? outDevice_->deviceID() : 0, outChannel_, outStereo_});
+    audioOutputMenu_.setTitle(audioOutputDescription());
     defaults_.setInteger(kDeviceKey, outDevice_ ? outDevice_->deviceID() : 0);
     defaults_.setInteger(kChannelKey, outChannel_);
     defaults_.setBool(kStereoKey, outStereo_);

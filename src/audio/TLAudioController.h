@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AudioOutputMenu.h"
 #include "audio/MTCoreAudioDevice.h"
 #include "platform/Timer.h"
 #include "platform/UserDefaults.h"
@@ -61,9 +62,19 @@ public:
     void startOnDevice(std::shared_ptr<MTCoreAudioDevice> device, int channel, bool stereo);
     void startOnCurrentDevice();
     void stop();
-    // Stores the current output under "TLAudioOutputDevice",
-    // "TLAudioOutputChannel" and "TLAudioOutputStereo".
+    // Rebuilds the output menu from the device layer.
+    void populateAudioOutputs();
+    // The output menu's choices, given as the chosen item's path: a device
+    // (or the default output) on its first pair, a device's "stereo" or
+    // "mono" from channel 1, or one pair or channel. A path that chooses
+    // nothing is ignored.
+    void setAudioOutputWithUnspecifiedChannel(const MenuItemPath& item);
+    void setAudioOutput(const MenuItemPath& item);
+    // Checks the current output in the menu, titles the pop-up with
+    // audioOutputDescription() and stores the output under
+    // "TLAudioOutputDevice", "TLAudioOutputChannel" and "TLAudioOutputStereo".
     void resetAudioPopupSelection();
+    const AudioOutputMenu& audioOutputMenu() const { return audioOutputMenu_; }
     std::string audioOutputDescription() const;
     AudioStreamBasicDescription deviceDescription() const { return deviceDescription_; }
     std::shared_ptr<MTCoreAudioDevice> outDevice() const { return outDevice_; }
@@ -123,6 +134,7 @@ private:
     static bool claimSlot(std::atomic<double>& slot, double freeFrom, double value);
     int claimFreeBeepSlot(double value);
     void bindLevels();
+    void chooseAudioOutput(const MenuItemPath& item);
 
     UserDefaults& defaults_;
     MTCoreAudioDeviceLayer& layer_;
@@ -130,6 +142,7 @@ private:
     int outChannel_ = 0;
     bool outStereo_ = true;
     AudioStreamBasicDescription deviceDescription_;
+    AudioOutputMenu audioOutputMenu_;
     std::atomic<double> sampleRate_{0.0};
 
     std::atomic<float> warningBeepVolume_{0.0f};

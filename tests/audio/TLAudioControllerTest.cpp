@@ -325,5 +325,60 @@ TEST_F(AudioControllerTest, StartFailuresAndDefaults) {
     EXPECT_FALSE(stereo->isRunning());
 }
 
+// Titles of a menu level, a check mark shown as "*".
+std::vector<std::string> titles(const std::vector<MenuItem>& items) {
+    std::vector<std::string> result;
+    for (const MenuItem& item : items) result.push_back((item.checked ? "*" : "") + item.title);
+    return result;
+}
+
+TEST_F(AudioControllerTest, OutputMenuOffersPairsAndChannelsAndFollowsTheChoice) {
+    OfflineAudioDeviceLayer menuLayer;
+    auto three =
+        std::make_shared<OfflineAudioDevice>(21, "Three", std::vector<uint32_t>{3}, kRate, kFrames, clock);
+    auto none = std::make_shared<OfflineAudioDevice>(22, "Inputs Only", std::vector<uint32_t>{}, kRate,
+                                                     kFrames, clock);
+    menuLayer.addDevice(stereo);
+    menuLayer.addDevice(none);
+    menuLayer.addDevice(three);
+    TLAudioController controller(defaults, menuLayer);
+    controller.populateAudioOutputs();
+    const auto& menu = controller.audioOutputMenu().items();
+    EXPECT_EQ(titles(menu),
+              (std::vector<std::string>{"(Default output, channels 1-2)", "Stereo Out", "Three"}));
+    EXPECT_EQ(menu[2].tag, 21);
+    EXPECT_EQ(titles(menu[2].submenu), (std::vector<std::string>{"stereo", "mono"}));
+    EXPECT_EQ(titles(menu[2].submenu[0].submenu), (std::vector<std::string>{"Outputs 1-2"}));
+    EXPECT_EQ(titles(menu[2].submenu[1].submenu),
+              (std::vector<std::string>{"Output 1", "Output 2", "Output 3"}));
+    EXPECT_EQ(menu[2].submenu[1].submenu[2].tag, 3);
+
+    controller.setAudioOutput({2, 1, 2});  // Three, mono, output 3
+    EXPECT_EQ(controller.outDevice(), three);
+    EXPECT_EQ(controller.audioOutputMenu().title(), "Three, output 3");
+    EXPECT_EQ(titles(menu),
+              (std::vector<std::string>{"(Default output, channels 1-2)", "Stereo Out", "*Three"}));
+    EXPECT_EQ(titles(menu[2].submenu), (std::vector<std::string>{"stereo", "*mono"}));
+    EXPECT_EQ(titles(menu[2].submenu[1].submenu),
+              (std::vector<std::string>{"Output 1", "Output 2", "*Output 3"}));
+    EXPECT_EQ(defaults.integerForKey("TLAudioOutputChannel"), 2);
+
+    controller.setAudioOutputWithUnspecifiedChannel({2, 0});  // Three, stereo: outputs 1-2
+    EXPECT_EQ(controller.audioOutputMenu().title(), "Three, outputs 1-2");
+    EXPECT_EQ(titles(menu[2].submenu[0].submenu), (std::vector<std::string>{"*Outputs 1-2"}));
+    EXPECT_EQ(titles(menu[2].submenu[1].submenu),
+              (std::vector<std::string>{"Output 1", "Output 2", "Output 3"}));
+
+    controller.setAudioOutputWithUnspecifiedChannel({0});  // the default output
+    EXPECT_EQ(controller.outDevice(), stereo);
+    EXPECT_EQ(titles(menu),
+              (std::vector<std::string>{"(Default output, channels 1-2)", "*Stereo Out", "Three"}));
+    EXPECT_TRUE(defaults.boolForKey("TLAudioOutputStereo"));
+
+    controller.setAudioOutput({5, 0, 0});  // leads nowhere: nothing changes
+    EXPECT_EQ(controller.outDevice(), stereo);
+    controller.stop();
+}
+
 }  // namespace
 }  // namespace tollvane

@@ -37,6 +37,10 @@ run import-smf "$doc" "$smf/plain.mid" --tracks 0
 [ "$status" -eq 0 ] || fail "import-smf --tracks exited with $status: $(cat "$work/err")"
 grep -qF '(tracks 0, 0 bars dropped)' "$work/out" || fail "tracks not taken: $(cat "$work/out")"
 
+run import-smf "$doc" "$smf/plain.mid" --start-bar=101
+[ "$status" -eq 0 ] || fail "import-smf --start-bar exited with $status: $(cat "$work/err")"
+grep -qF 'bars from 101' "$work/out" || fail "start bar not taken: $(cat "$work/out")"
+
 cp "$doc" "$work/before"
 run import-smf "$doc" "$smf/not-midi.mid"
 [ "$status" -ne 0 ] || fail "a file that is no MIDI file was accepted"

@@ -8,6 +8,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/cli/CommandLineOptions.h"
 #include "document/Document.h"
 #include "model/Cue.h"
 #include "model/CueArrayController.h"
@@ -33,6 +34,11 @@ bool containsIgnoringCase(const std::string& text, const std::string& part) {
 }
 
 }  // namespace
+
+void DocumentCommands::addAlertSwitches(CommandLineOptions& options,
+                                        CommandLineAlertPresenter::Switches& switches) {
+    options.flag("--yes", switches.yes).flag("--open-anyway", switches.openAnyway);
+}
 
 bool DocumentCommands::takeAlertSwitch(const std::string& argument,
                                        CommandLineAlertPresenter::Switches& switches) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/Document.h"
 #include "document/ImportSMFWindowController.h"
@@ -24,25 +25,11 @@ struct Options {
     std::string midiPath;
     std::optional<SMFImporter::TrackIndexes> tracks;
     uint32_t dropBars = 0;
+    std::optional<int64_t> startBar;
     bool list = false;
     bool help = false;
     CommandLineAlertPresenter::Switches switches;
 };
-
-uint32_t numberFromOption(const std::string& option, const std::string& value) {
-    size_t used = 0;
-    unsigned long number = 0;
-    try {
-        number = std::stoul(value, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != value.size() || value[0] == '-' ||
-        number > std::numeric_limits<uint32_t>::max()) {
-        throw CommandLineError(option + " needs a whole number, not '" + value + "'");
-    }
-    return static_cast<uint32_t>(number);
-}
 
 SMFImporter::TrackIndexes tracksFromOption(const std::string& value) {
     SMFImporter::TrackIndexes tracks;
@@ -50,7 +37,7 @@ SMFImporter::TrackIndexes tracksFromOption(const std::string& value) {
     size_t start = 0;
     for (;;) {
         const size_t comma = value.find(',', start);
-        tracks.insert(numberFromOption(
+        tracks.insert(CommandLineOptions::wholeNumber(
             "--tracks", value.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
         if (comma == std::string::npos) break;
         start = comma + 1;
@@ -60,32 +47,21 @@ SMFImporter::TrackIndexes tracksFromOption(const std::string& value) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    std::vector<std::string> operands;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument == "--tracks") {
-            options.tracks = tracksFromOption(value());
-        } else if (argument == "--drop-bars") {
-            options.dropBars = numberFromOption(argument, value());
-        } else if (argument == "--list") {
-            options.list = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (operands.size() == 2) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            operands.push_back(argument);
-        }
-    }
+    CommandLineOptions reader("import-smf");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    reader.value("--tracks", [&](const std::string& value) { options.tracks = tracksFromOption(value); })
+        .value("--drop-bars",
+               [&](const std::string& value) {
+                   options.dropBars = CommandLineOptions::wholeNumber("--drop-bars", value);
+               })
+        .value("--start-bar",
+               [&](const std::string& value) {
+                   options.startBar = CommandLineOptions::integer("--start-bar", value);
+               })
+        .flag("--list", options.list);
+    options.help = !reader.parse(arguments, 2, 2, "a document FILE and a MIDI file");
     if (options.help) return options;
-    if (operands.size() < 2) throw CommandLineError("import-smf needs a document FILE and a MIDI file");
+    const std::vector<std::string>& operands = reader.operands();
     options.documentPath = operands[0];
     options.midiPath = operands[1];
     return options;
@@ -102,8 +78,8 @@ std::string trackList(const SMFImporter::TrackIndexes& tracks) {
 
 std::string ImportSMFCommand::usage() {
     return std::string(
-               "usage: tollvane-cli import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--list]\n"
-               "                               [--open-anyway] [--yes]\n"
+               "usage: tollvane-cli import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--start-bar N]\n"
+               "                               [--list] [--open-anyway] [--yes]\n"
                "\n"
                "Imports the Standard MIDI File MIDI into the Tollvane document FILE as a new cue\n"
                "and saves FILE (replaced whole or not at all). The file's tempo and meter\n"
@@ -115,6 +91,7 @@ std::string ImportSMFCommand::usage() {
                "                  separated by commas (default: the tracks named \"Streamers\"\n"
                "                  or \"Punches\" in any letter case)\n"
                "  --drop-bars N   leave out N bars of pre-roll at the head of the file (default 0)\n"
+               "  --start-bar N   number the cue's bars from N (default 1)\n"
                "  --list          list the tracks and the downbeat timecode first\n"
                "\n"
                "Nothing is imported, and FILE is left as it was, when MIDI is not a Standard MIDI\n"
@@ -142,6 +119,8 @@ int ImportSMFCommand::run(const std::vector<std::string>& arguments, std::ostrea
     ImportSMFWindowController dialog(importer);
     dialog.setPathToImport(options.midiPath);
     dialog.setPrerollBarsToDrop(options.dropBars);
+    if (options.startBar)
+        document->cueController().setCueStartBarNumber(static_cast<int32_t>(*options.startBar));
     if (options.tracks) dialog.setTrackIndexesSelectedForImport(*options.tracks);
 
     if (options.list) {
@@ -164,7 +143,8 @@ int ImportSMFCommand::run(const std::vector<std::string>& arguments, std::ostrea
     out << "added cue \"" << DocumentCommands::printable(cue->title()) << "\" from " << options.midiPath
         << " (tracks " << trackList(dialog.trackIndexesSelectedForImport()) << ", " << options.dropBars
         << (options.dropBars == 1 ? " bar" : " bars") << " dropped): sync " << cue->syncTimecodeString()
-        << ", " << cue->tempoEvents().size() << " tempo, " << cue->meterEvents().size() << " meter, "
+        << ", bars from " << document->cueController().cueStartBarNumber() << ", "
+        << cue->tempoEvents().size() << " tempo, " << cue->meterEvents().size() << " meter, "
         << cue->trackEvents().size() << " track events; saved " << options.documentPath << "\n";
     return 0;
 }

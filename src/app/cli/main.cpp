@@ -56,7 +56,7 @@ const char* kUsage =
     "                             write a cue's click track as a mono WAVE or AIFF file\n"
     "                             (tollvane-cli export-clicks --help for its options)\n"
     "  audio-devices [--json]     list the audio outputs, and for JACK the output latency\n"
-    "  import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--list]\n"
+    "  import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--start-bar N] [--list]\n"
     "                             import a Standard MIDI File as a new cue of a document\n"
     "                             and save the document\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"

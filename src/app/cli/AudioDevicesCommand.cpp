@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "audio/TLAudioController.h"
 #include "audio/jack/AudioDeviceLayerFactory.h"
 #include "audio/jack/JackAudioDevice.h"
@@ -54,18 +55,11 @@ const char* AudioDevicesCommand::usage() {
 
 int AudioDevicesCommand::run(const std::vector<std::string>& arguments, std::ostream& out) {
     bool json = false;
-    for (const std::string& argument : arguments) {
-        if (argument == "-h" || argument == "--help") {
-            out << usage();
-            return 0;
-        }
-        if (argument == "--json") {
-            json = true;
-        } else if (!argument.empty() && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        }
+    CommandLineOptions reader("audio-devices");
+    reader.flag("--json", json);
+    if (!reader.parse(arguments, 0, 0)) {
+        out << usage();
+        return 0;
     }
 
     AudioDeviceLayerFactory::Backend backend = AudioDeviceLayerFactory::Backend::kNull;

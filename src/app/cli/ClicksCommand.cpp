@@ -13,6 +13,7 @@
 
 #include "app/cli/CommandLineCueEnvironment.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/Document.h"
 #include "model/Cue.h"
@@ -218,87 +219,89 @@ void refuseSecondAtBar(const std::vector<Option>& options, int32_t bar, const ch
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto next = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        auto bar = [&](const char* what) {
-            return static_cast<int32_t>(parseInteger(next(), what, 1, kMaxBar));
-        };
-        static const char* const kBuilderOptions[] = {
-            "--sync",          "--rate",      "--tempo",      "--meter",           "--click",
-            "--pattern",       "--bar-punch", "--beat-punch", "--warning-punches", "--countoff",
-            "--warning-beats", "--mute",      "--bars"};
-        for (const char* option : kBuilderOptions) {
-            if (argument == option && options.builderOption.empty()) options.builderOption = argument;
-        }
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--sync") {
-            options.sync = checkedTimecode(next());
-        } else if (argument == "--rate") {
-            options.rate = parseRate(next());
-        } else if (argument == "--tempo") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.tempos, at, "--tempo");
-            options.tempos.push_back({parseBpm(value), at});
-        } else if (argument == "--meter") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.meters, at, "--meter");
-            options.meters.push_back({parseMeter(value), at});
-        } else if (argument == "--click" || argument == "--pattern") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.clicks, at, "click changes (--click, --pattern)");
-            options.clicks.push_back(argument == "--click" ? ClickOption{parseNote(value), {}, at}
-                                                           : parsePattern(value, at));
-        } else if (argument == "--bar-punch") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.barPunches, at, "--bar-punch");
-            options.barPunches.push_back(
-                {static_cast<int32_t>(parseInteger(value, "a count of holes", 0, 16)), at});
-        } else if (argument == "--beat-punch") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.beatPunches, at, "--beat-punch");
-            options.beatPunches.push_back({parseNote(value), at});
-        } else if (argument == "--warning-punches") {
-            options.warningPunches = true;
-        } else if (argument == "--countoff") {
-            auto [value, at] = splitAtBar(next());
-            refuseSecondAtBar(options.countoffs, at, "--countoff");
-            options.countoffs.push_back(
-                {static_cast<int32_t>(parseInteger(value, "a count of beats", 1, 64)), at});
-        } else if (argument == "--warning-beats") {
-            options.warningBeats =
-                static_cast<uint32_t>(parseInteger(next(), "a count of warning beats", 0, 64));
-        } else if (argument == "--start") {
-            options.startBar = bar("a bar number");
-        } else if (argument == "--mute") {
-            options.mute = static_cast<uint32_t>(parseInteger(next(), "a click mute setting", 0, 2));
-        } else if (argument == "--bars") {
-            options.bars = bar("a number of bars");
-        } else if (argument == "--from") {
-            options.from = bar("a bar number");
-        } else if (argument == "--to") {
-            options.to = bar("a bar number");
-        } else if (argument == "--cue") {
-            options.cue = next();
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (options.file) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.file = argument;
-        }
-    }
-    if (!options.help && options.file && !options.cue)
+    CommandLineOptions reader("clicks");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    // The options that build a cue, noting the first one given (they do not
+    // go with a document's cue).
+    const auto builder = [&](const char* name, std::function<void(const std::string&)> action) {
+        reader.value(name, [&options, name, action = std::move(action)](const std::string& value) {
+            if (options.builderOption.empty()) options.builderOption = name;
+            action(value);
+        });
+    };
+    // "VALUE[@BAR]": one per bar for each kind of change.
+    const auto atBar = [](auto& list, const std::string& value, const char* what, auto parse) {
+        auto [text, at] = splitAtBar(value);
+        refuseSecondAtBar(list, at, what);
+        list.push_back(parse(text, at));
+    };
+    const auto bar = [](const std::string& value, const char* what) {
+        return static_cast<int32_t>(parseInteger(value, what, 1, kMaxBar));
+    };
+    builder("--sync", [&](const std::string& value) { options.sync = checkedTimecode(value); });
+    builder("--rate", [&](const std::string& value) { options.rate = parseRate(value); });
+    builder("--tempo", [&](const std::string& value) {
+        atBar(options.tempos, value, "--tempo", [](const std::string& text, auto at) {
+            return TempoOption{parseBpm(text), at};
+        });
+    });
+    builder("--meter", [&](const std::string& value) {
+        atBar(options.meters, value, "--meter", [](const std::string& text, auto at) {
+            return MeterOption{parseMeter(text), at};
+        });
+    });
+    builder("--click", [&](const std::string& value) {
+        atBar(options.clicks, value, "click changes (--click, --pattern)",
+              [](const std::string& text, auto at) {
+                  return ClickOption{parseNote(text), {}, at};
+              });
+    });
+    builder("--pattern", [&](const std::string& value) {
+        atBar(options.clicks, value, "click changes (--click, --pattern)",
+              [](const std::string& text, auto at) { return parsePattern(text, at); });
+    });
+    builder("--bar-punch", [&](const std::string& value) {
+        atBar(options.barPunches, value, "--bar-punch", [](const std::string& text, auto at) {
+            return PunchOption{
+                static_cast<int32_t>(parseInteger(text, "a count of holes", 0, 16)), at};
+        });
+    });
+    builder("--beat-punch", [&](const std::string& value) {
+        atBar(options.beatPunches, value, "--beat-punch", [](const std::string& text, auto at) {
+            return PunchOption{parseNote(text), at};
+        });
+    });
+    builder("--countoff", [&](const std::string& value) {
+        atBar(options.countoffs, value, "--countoff", [](const std::string& text, auto at) {
+            return CountoffOption{
+                static_cast<int32_t>(parseInteger(text, "a count of beats", 1, 64)), at};
+        });
+    });
+    builder("--warning-beats", [&](const std::string& value) {
+        options.warningBeats = static_cast<uint32_t>(parseInteger(value, "a count of warning beats", 0, 64));
+    });
+    builder("--mute", [&](const std::string& value) {
+        options.mute = static_cast<uint32_t>(parseInteger(value, "a click mute setting", 0, 2));
+    });
+    builder("--bars", [&](const std::string& value) { options.bars = bar(value, "a number of bars"); });
+    reader
+        .flag("--warning-punches",
+              [&] {
+                  if (options.builderOption.empty()) options.builderOption = "--warning-punches";
+                  options.warningPunches = true;
+              })
+        .flag("--json", options.json)
+        .value("--start", [&](const std::string& value) { options.startBar = bar(value, "a bar number"); })
+        .value("--from", [&](const std::string& value) { options.from = bar(value, "a bar number"); })
+        .value("--to", [&](const std::string& value) { options.to = bar(value, "a bar number"); })
+        .value("--cue", [&](const std::string& value) { options.cue = value; });
+    options.help = !reader.parse(arguments, 0, 1);
+    if (options.help) return options;
+    if (!reader.operands().empty()) options.file = reader.operands()[0];
+    if (options.file && !options.cue)
         throw CommandLineError("clicks " + *options.file + " needs --cue TITLE|ID to choose the cue");
-    if (!options.help && options.cue && !options.file) throw CommandLineError("--cue needs a document FILE");
-    if (!options.help && options.file && !options.builderOption.empty()) {
+    if (options.cue && !options.file) throw CommandLineError("--cue needs a document FILE");
+    if (options.file && !options.builderOption.empty()) {
         throw CommandLineError(options.builderOption +
                                " builds a cue from options and does not go with a document's cue");
     }

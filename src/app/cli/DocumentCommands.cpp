@@ -40,19 +40,6 @@ void DocumentCommands::addAlertSwitches(CommandLineOptions& options,
     options.flag("--yes", switches.yes).flag("--open-anyway", switches.openAnyway);
 }
 
-bool DocumentCommands::takeAlertSwitch(const std::string& argument,
-                                       CommandLineAlertPresenter::Switches& switches) {
-    if (argument == "--yes") {
-        switches.yes = true;
-        return true;
-    }
-    if (argument == "--open-anyway") {
-        switches.openAnyway = true;
-        return true;
-    }
-    return false;
-}
-
 const char* DocumentCommands::alertSwitchesUsage() {
     return "Alerts the document raises go to stderr, one line each. A notice (such as the\n"
            "conversion of an old ADR/Foley list) only shows; a question (such as whether to\n"

@@ -22,9 +22,7 @@ class Document;
 
 class DocumentCommands {
 public:
-    // Takes --yes and --open-anyway; answers whether the argument was one.
-    static bool takeAlertSwitch(const std::string& argument, CommandLineAlertPresenter::Switches& switches);
-    // The same two switches, for a command's option reader.
+    // Adds --yes and --open-anyway to a command's options.
     static void addAlertSwitches(CommandLineOptions& options, CommandLineAlertPresenter::Switches& switches);
     // The two switches, for the commands' usage texts.
     static const char* alertSwitchesUsage();

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "audio/ClickTrackExporter.h"
 #include "audio/TLAudioController.h"
@@ -58,50 +59,44 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto next = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--cue") {
-            options.cue = next();
-        } else if (argument == "-o" || argument == "--output") {
-            options.output = next();
-            if (options.output->empty()) throw CommandLineError(argument + " needs a file name");
-        } else if (argument == "--format") {
-            const std::string& format = next();
-            if (format != "wav" && format != "aiff") {
-                throw CommandLineError("unknown format '" + format + "' for --format (wav, aiff)");
-            }
-            options.aiff = format == "aiff";
-        } else if (argument == "--rate") {
-            const double rate = parseNumber(next(), "a sample rate in hertz", 8000, 384000);
-            if (rate != std::trunc(rate)) throw CommandLineError("--rate takes a whole number of hertz");
-            options.rate = rate;
-        } else if (argument == "--bits") {
-            const std::string& text = next();
-            if (text != "16" && text != "24" && text != "32") {
-                throw CommandLineError("'" + text + "' is not a bit depth (16, 24, or 32 for floats)");
-            }
-            options.bits = std::stoi(text);
-        } else if (argument == "--preroll") {
-            options.preroll = parseNumber(next(), "a number of seconds", 0, 3600);
-        } else if (argument == "--no-frame-align") {
-            options.noFrameAlign = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (options.file) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.file = argument;
-        }
-    }
+    CommandLineOptions reader("export-clicks");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    const auto output = [&](const std::string& value) {
+        if (value.empty()) throw CommandLineError("-o needs a file name");
+        options.output = value;
+    };
+    reader.value("--cue", [&](const std::string& value) { options.cue = value; })
+        .value("-o", output)
+        .value("--output", output)
+        .value("--format",
+               [&](const std::string& format) {
+                   if (format != "wav" && format != "aiff") {
+                       throw CommandLineError("unknown format '" + format + "' for --format (wav, aiff)");
+                   }
+                   options.aiff = format == "aiff";
+               })
+        .value("--rate",
+               [&](const std::string& value) {
+                   const double rate = parseNumber(value, "a sample rate in hertz", 8000, 384000);
+                   if (rate != std::trunc(rate))
+                       throw CommandLineError("--rate takes a whole number of hertz");
+                   options.rate = rate;
+               })
+        .value("--bits",
+               [&](const std::string& text) {
+                   if (text != "16" && text != "24" && text != "32") {
+                       throw CommandLineError("'" + text + "' is not a bit depth (16, 24, or 32 for floats)");
+                   }
+                   options.bits = std::stoi(text);
+               })
+        .value("--preroll",
+               [&](const std::string& value) {
+                   options.preroll = parseNumber(value, "a number of seconds", 0, 3600);
+               })
+        .flag("--no-frame-align", options.noFrameAlign);
+    options.help = !reader.parse(arguments, 1, 1, "a document FILE");
     if (options.help) return options;
-    if (!options.file) throw CommandLineError("export-clicks needs a document FILE");
+    options.file = reader.operands()[0];
     if (!options.cue) throw CommandLineError("export-clicks " + *options.file + " needs --cue TITLE|ID");
     return options;
 }

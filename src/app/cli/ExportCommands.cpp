@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/CueListExporter.h"
 #include "document/Document.h"
@@ -34,28 +35,15 @@ const char* extension(Format format) {
 
 Options parseOptions(Format format, const std::vector<std::string>& arguments) {
     Options options;
-    bool havePath = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "-o" || argument == "--output") {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            options.output = arguments[++i];
-            if (options.output->empty())
-                throw CommandLineError(argument + " needs a file name, or - for stdout");
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (havePath) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.path = argument;
-            havePath = true;
-        }
-    }
-    if (!havePath && !options.help)
-        throw CommandLineError(std::string(commandName(format)) + " needs a FILE to read");
+    CommandLineOptions reader(commandName(format));
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    const auto output = [&](const std::string& value) {
+        if (value.empty()) throw CommandLineError("-o needs a file name, or - for stdout");
+        options.output = value;
+    };
+    reader.value("-o", output).value("--output", output);
+    options.help = !reader.parse(arguments, 1, 1, "a FILE to read");
+    if (!options.help) options.path = reader.operands()[0];
     return options;
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/ADRFoleyEventArrayController.h"
 #include "document/CSVParser.h"
@@ -54,32 +55,16 @@ std::vector<std::string> columnsFromOption(const std::string& value) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    std::vector<std::string> operands;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument == "--delimiter") {
-            options.delimiter = delimiterFromOption(value());
-        } else if (argument == "--columns") {
-            options.columns = columnsFromOption(value());
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (operands.size() == 2) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            operands.push_back(argument);
-        }
-    }
+    CommandLineOptions reader("import-csv");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    reader
+        .value("--delimiter",
+               [&](const std::string& value) { options.delimiter = delimiterFromOption(value); })
+        .value("--columns", [&](const std::string& value) { options.columns = columnsFromOption(value); });
+    options.help = !reader.parse(arguments, 2, 2, "a document FILE and a TEXT file");
     if (options.help) return options;
-    if (operands.size() < 2) throw CommandLineError("import-csv needs a document FILE and a TEXT file");
-    options.documentPath = operands[0];
-    options.textPath = operands[1];
+    options.documentPath = reader.operands()[0];
+    options.textPath = reader.operands()[1];
     return options;
 }
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/Document.h"
 #include "model/Cue.h"
@@ -62,23 +63,11 @@ struct ADRFoleyInfo {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    bool havePath = false;
-    for (const std::string& argument : arguments) {
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (havePath) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.path = argument;
-            havePath = true;
-        }
-    }
-    if (!havePath && !options.help) throw CommandLineError("info needs a FILE to read");
+    CommandLineOptions reader("info");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    reader.flag("--json", options.json);
+    options.help = !reader.parse(arguments, 1, 1, "a FILE to read");
+    if (!options.help) options.path = reader.operands()[0];
     return options;
 }
 

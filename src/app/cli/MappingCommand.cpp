@@ -8,6 +8,7 @@
 
 #include "app/cli/CommandLineAlertPresenter.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/Color.h"
@@ -32,30 +33,19 @@ struct Options {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const auto path = [&](std::optional<std::string>& into) {
-            if (into) throw CommandLineError(argument + " given twice");
-            if (i + 1 >= arguments.size() || arguments[i + 1].empty())
-                throw CommandLineError(argument + " needs a FILE");
-            into = arguments[++i];
+    const auto path = [](std::optional<std::string>& into, const char* option) {
+        return [&into, option](const std::string& value) {
+            if (into) throw CommandLineError(std::string(option) + " given twice");
+            if (value.empty()) throw CommandLineError(std::string(option) + " needs a FILE");
+            into = value;
         };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--reset") {
-            options.reset = true;
-        } else if (argument == "--load") {
-            path(options.load);
-        } else if (argument == "--save") {
-            path(options.save);
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        }
-    }
+    };
+    CommandLineOptions reader("mapping");
+    reader.flag("--json", options.json)
+        .flag("--reset", options.reset)
+        .value("--load", path(options.load, "--load"))
+        .value("--save", path(options.save, "--save"));
+    options.help = !reader.parse(arguments, 0, 0);
     if (options.load && options.reset) throw CommandLineError("--load and --reset cannot be used together");
     return options;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "midi/FFMIDIInvalidMessage.h"
 #include "midi/FFMIDIMessageParser.h"
 #include "midi/FFMIDIMessageParserDelegate.h"
@@ -43,26 +44,12 @@ size_t parsePacketLength(const std::string& text) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    bool havePath = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument == "--packets") {
-            if (i + 1 == arguments.size()) throw CommandLineError("--packets needs a number of bytes");
-            options.packetLength = parsePacketLength(arguments[++i]);
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (havePath) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.path = argument;
-            havePath = true;
-        }
-    }
-    if (!havePath && !options.help) throw CommandLineError("midi-dump needs a FILE to read");
+    CommandLineOptions reader("midi-dump");
+    reader.flag("--json", options.json).value("--packets", [&](const std::string& value) {
+        options.packetLength = parsePacketLength(value);
+    });
+    options.help = !reader.parse(arguments, 1, 1, "a FILE to read");
+    if (!options.help) options.path = reader.operands()[0];
     return options;
 }
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "document/Document.h"
 #include "model/CueDefaults.h"
 #include "platform/UserDefaults.h"
@@ -38,26 +39,12 @@ int parseRate(const std::string& text) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    bool havePath = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--force") {
-            options.force = true;
-        } else if (argument == "--rate") {
-            if (i + 1 >= arguments.size()) throw CommandLineError("--rate needs a value");
-            options.rate = parseRate(arguments[++i]);
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (havePath) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.path = argument;
-            havePath = true;
-        }
-    }
-    if (!havePath && !options.help) throw CommandLineError("new needs a FILE to write");
+    CommandLineOptions reader("new");
+    reader.flag("--force", options.force).value("--rate", [&](const std::string& value) {
+        options.rate = parseRate(value);
+    });
+    options.help = !reader.parse(arguments, 1, 1, "a FILE to write");
+    if (!options.help) options.path = reader.operands()[0];
     return options;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/Document.h"
 #include "model/Cue.h"
@@ -66,33 +67,15 @@ double parseSeconds(const std::string& text) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto next = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--cue") {
-            options.cue = next();
-        } else if (argument == "--from") {
-            options.from = next();
-        } else if (argument == "--seconds") {
-            options.seconds = parseSeconds(next());
-        } else if (argument == "--realtime") {
-            options.realtime = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (options.file) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.file = argument;
-        }
-    }
+    CommandLineOptions reader("rehearse");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    reader.value("--cue", [&](const std::string& value) { options.cue = value; })
+        .value("--from", [&](const std::string& value) { options.from = value; })
+        .value("--seconds", [&](const std::string& value) { options.seconds = parseSeconds(value); })
+        .flag("--realtime", options.realtime);
+    options.help = !reader.parse(arguments, 1, 1, "a document FILE");
     if (options.help) return options;
-    if (!options.file) throw CommandLineError("rehearse needs a document FILE");
+    options.file = reader.operands()[0];
     if (!options.cue)
         throw CommandLineError("rehearse " + *options.file + " needs --cue TITLE|ID to choose the cue");
     return options;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
 #include "document/Document.h"
 #include "model/Reel.h"
@@ -26,23 +27,12 @@ struct Options {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    std::vector<std::string> operands;
-    for (const std::string& argument : arguments) {
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (DocumentCommands::takeAlertSwitch(argument, options.switches)) {
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (operands.size() == 2) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            operands.push_back(argument);
-        }
-    }
+    CommandLineOptions reader("relink");
+    DocumentCommands::addAlertSwitches(reader, options.switches);
+    options.help = !reader.parse(arguments, 2, 2, "a FILE and the DIR to search");
     if (options.help) return options;
-    if (operands.size() < 2) throw CommandLineError("relink needs a FILE and the DIR to search");
-    options.path = operands[0];
-    options.directory = operands[1];
+    options.path = reader.operands()[0];
+    options.directory = reader.operands()[1];
     return options;
 }
 

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "playback/FFMusicEvent.h"
 #include "playback/sequence/MusicSequence.h"
 #include "playback/sequence/StandardMIDIFileReader.h"
@@ -37,22 +38,10 @@ struct TrackSummary {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    bool havePath = false;
-    for (const std::string& argument : arguments) {
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (havePath) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.path = argument;
-            havePath = true;
-        }
-    }
-    if (!havePath && !options.help) throw CommandLineError("smf-info needs a FILE to read");
+    CommandLineOptions reader("smf-info");
+    reader.flag("--json", options.json);
+    options.help = !reader.parse(arguments, 1, 1, "a FILE to read");
+    if (!options.help) options.path = reader.operands()[0];
     return options;
 }
 

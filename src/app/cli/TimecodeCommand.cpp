@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/cli/CommandLineError.h"
+#include "app/cli/CommandLineOptions.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
@@ -61,36 +62,15 @@ EMTimecodeFramerate parseRate(const std::string& name, const char* option) {
 
 Options parseOptions(const std::vector<std::string>& arguments) {
     Options options;
-    bool haveValue = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        auto next = [&]() -> const std::string& {
-            if (i + 1 >= arguments.size()) throw CommandLineError(argument + " needs a value");
-            return arguments[++i];
-        };
-        if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--rate") {
-            options.rate = parseRate(next(), "--rate");
-        } else if (argument == "--to-rate") {
-            options.toRate = parseRate(next(), "--to-rate");
-        } else if (argument == "--from") {
-            options.from = parseForm(next(), "--from");
-        } else if (argument == "--to") {
-            options.to = parseForm(next(), "--to");
-        } else if (argument == "--json") {
-            options.json = true;
-        } else if (argument.size() > 1 && argument[0] == '-' &&
-                   !std::isdigit(static_cast<unsigned char>(argument[1]))) {
-            throw CommandLineError("unknown option '" + argument + "'");
-        } else if (haveValue) {
-            throw CommandLineError("unexpected argument '" + argument + "'");
-        } else {
-            options.value = argument;
-            haveValue = true;
-        }
-    }
-    if (!haveValue && !options.help) throw CommandLineError("timecode needs a value to convert");
+    CommandLineOptions reader("timecode");
+    reader.value("--rate", [&](const std::string& value) { options.rate = parseRate(value, "--rate"); })
+        .value("--to-rate", [&](const std::string& value) { options.toRate = parseRate(value, "--to-rate"); })
+        .value("--from", [&](const std::string& value) { options.from = parseForm(value, "--from"); })
+        .value("--to", [&](const std::string& value) { options.to = parseForm(value, "--to"); })
+        .flag("--json", options.json);
+    options.help = !reader.parse(arguments, 1, 1, "a value to convert");
+    if (options.help) return options;
+    options.value = reader.operands()[0];
     if (options.from == Form::Bits || options.from == Form::Full) options.from = Form::Timecode;
     return options;
 }

@@ -7,11 +7,12 @@
 namespace tollvane {
 
 std::vector<std::string> FFMIDIBackendChooser::backendNames() {
-    return {"jack", "loopback"};
+    return {"jack", "alsa", "loopback"};
 }
 
 std::unique_ptr<FFMIDIBackend> FFMIDIBackendChooser::chooseBackend(const std::string& forcedName,
-                                                                   const std::string& jackServerName) {
+                                                                   const std::string& jackServerName,
+                                                                   const std::string& alsaSequencerDevice) {
     if (forcedName == "loopback") return std::make_unique<FFMIDILoopbackBackend>();
     if (forcedName == "jack") {
         if (FFMIDIJackBackend::serverRunning(jackServerName))
@@ -20,16 +21,20 @@ std::unique_ptr<FFMIDIBackend> FFMIDIBackendChooser::chooseBackend(const std::st
         return nullptr;
     }
     if (forcedName == "alsa") {
-        TLLog("MIDI over the ALSA sequencer is not available yet");
+        if (FFMIDIAlsaBackend::sequencerAvailable(alsaSequencerDevice))
+            return std::make_unique<FFMIDIAlsaBackend>(alsaSequencerDevice);
+        TLLog("The ALSA sequencer cannot be opened; MIDI input over ALSA is not available");
         return nullptr;
     }
     if (!forcedName.empty()) {
-        TLLog("Unknown MIDI system \"%s\" (use jack or loopback)", forcedName.c_str());
+        TLLog("Unknown MIDI system \"%s\" (use jack, alsa or loopback)", forcedName.c_str());
         return nullptr;
     }
     if (FFMIDIJackBackend::serverRunning(jackServerName))
         return std::make_unique<FFMIDIJackBackend>(jackServerName);
-    TLLog("No JACK server is running; MIDI input is off (loopback only)");
+    if (FFMIDIAlsaBackend::sequencerAvailable(alsaSequencerDevice))
+        return std::make_unique<FFMIDIAlsaBackend>(alsaSequencerDevice);
+    TLLog("Neither a JACK server nor the ALSA sequencer is available; MIDI input is off (loopback only)");
     return std::make_unique<FFMIDILoopbackBackend>();
 }
 

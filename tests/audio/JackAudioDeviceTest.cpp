@@ -79,7 +79,7 @@ TEST(JackAudioDeviceLayerTest, NoServerGivesTheNullLayer) {
     EXPECT_EQ(JackAudioDevice::open(name), nullptr);
     Log::Sink previous = Log::setSink([](const std::string&) {});
     AudioDeviceLayerFactory::Backend chosen = AudioDeviceLayerFactory::Backend::kJack;
-    auto layer = AudioDeviceLayerFactory::make(name, &chosen);
+    auto layer = AudioDeviceLayerFactory::makeNamed("jack", name, &chosen);
     EXPECT_EQ(chosen, AudioDeviceLayerFactory::Backend::kNull);
     EXPECT_TRUE(layer->allDevices().empty());
     EXPECT_EQ(layer->defaultOutputDevice(), nullptr);

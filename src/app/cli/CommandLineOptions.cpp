@@ -49,14 +49,19 @@ bool CommandLineOptions::parse(const std::vector<std::string>& arguments, size_t
                                size_t maxOperands, const std::string& operandsWanted) {
     operands_.clear();
     bool help = false;
+    bool optionsEnded = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "-h" || argument == "--help") {
+        if (argument == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && (argument == "-h" || argument == "--help")) {
             help = true;
             continue;
         }
         // A negative number is an operand, not an option.
-        const bool isOption = argument.size() >= 2 && argument[0] == '-' &&
+        const bool isOption = !optionsEnded && argument.size() >= 2 && argument[0] == '-' &&
                               !(argument[1] >= '0' && argument[1] <= '9') && argument[1] != '.';
         if (!isOption) {
             if (operands_.size() == maxOperands)

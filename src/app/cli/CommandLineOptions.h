@@ -4,7 +4,7 @@
 // every command treats "--help", unknown options, missing values and stray
 // operands the same way. Options come as "--name VALUE" or "--name=VALUE";
 // anything not starting with "-" is an operand, and so are "-" alone and
-// negative numbers.
+// negative numbers; after "--" every argument is an operand.
 //
 //     CommandLineOptions options("import-smf");
 //     options.flag("--list", list).value("--tracks", [&](const std::string& v) { ... });

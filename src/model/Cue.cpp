@@ -577,7 +577,19 @@ std::vector<std::shared_ptr<CueEvent>> Cue::allEvents() const {
 
 // --- Compilation ---------------------------------------------------------------
 
+void Cue::setUpdatesSuspended(bool suspended) {
+    updatesSuspended_ = suspended;
+    if (!suspended && updateRequestedWhileSuspended_) {
+        updateRequestedWhileSuspended_ = false;
+        updateSequence();
+    }
+}
+
 void Cue::updateSequence() {
+    if (updatesSuspended_) {
+        updateRequestedWhileSuspended_ = true;
+        return;
+    }
     RunLoop* loop = RunLoop::mainIfInstalled();
     if (!loop) {
         reallyUpdateSequence();

@@ -220,7 +220,10 @@ public:
         rehearsalStartPrerollShiftedBeats_.store(beats, std::memory_order_release);
     }
     bool updatesSuspended() const { return updatesSuspended_; }
-    void setUpdatesSuspended(bool suspended) { updatesSuspended_ = suspended; }
+    // While suspended, requests to rebuild are noted rather than scheduled
+    // (an import or a bar edit makes thousands); releasing the hold
+    // schedules the one rebuild they asked for.
+    void setUpdatesSuspended(bool suspended);
 
     // --- Compilation ------------------------------------------------------------
 
@@ -323,6 +326,7 @@ private:
     std::shared_ptr<CueEventCueEnd> cueEndEvent_;
     std::shared_ptr<Timer> updateTimer_;
     bool updatesSuspended_ = false;
+    bool updateRequestedWhileSuspended_ = false;
     int32_t playbackRateSetting_ = 0;
     std::string title_ = "Untitled Cue";
     std::optional<std::string> optionalDisplayText_;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,6 +143,7 @@ protected:
         }
     }
 
+public:
     // Waits for `done` with a deadline; answers whether it came true.
     template <typename Predicate>
     static bool waitFor(Predicate done, std::chrono::milliseconds limit) {
@@ -171,6 +173,7 @@ public:
         jack_nframes_t frame;
         jack_time_t start;
         size_t recordedAt;  // index of its first frame in the recording
+        jack_time_t late;   // how long after its start this client ran
     };
 
     explicit CaptureClient(const std::string& serverName) {
@@ -205,6 +208,16 @@ public:
     size_t cyclesRecorded() const { return cycleCount_.load(std::memory_order_acquire); }
     const std::vector<float>& channel(int i) const { return samples_[i]; }
     const Cycle& cycle(size_t i) const { return cycles_[i]; }
+    // Whether every cycle ran within its period: a server that is not
+    // real-time, on a loaded machine, may not, and then the graph's clients
+    // can see the timing of a later cycle than the buffer they fill.
+    bool ranOnTime() const {
+        const auto period = static_cast<jack_time_t>(kPeriod / kRate * 1e6);
+        for (size_t c = 0; c < cyclesRecorded(); ++c) {
+            if (cycles_[c].late >= period) return false;
+        }
+        return true;
+    }
 
 private:
     static int process(jack_nframes_t frames, void* arg) {
@@ -217,7 +230,8 @@ private:
         jack_time_t next = 0;
         float period = 0.0f;
         jack_get_cycle_times(self->client_, &first, &start, &next, &period);
-        self->cycles_[cycle] = Cycle{first, start, at};
+        const jack_time_t ran = jack_get_time();
+        self->cycles_[cycle] = Cycle{first, start, at, ran > start ? ran - start : 0};
         for (int i = 0; i < 2; ++i) {
             const auto* in = static_cast<const float*>(jack_port_get_buffer(self->ports_[i], frames));
             std::copy(in, in + frames, self->samples_[i].begin() + static_cast<std::ptrdiff_t>(at));
@@ -297,24 +311,43 @@ int64_t predictedFirstFrame(uint64_t hostTime, uint64_t now, int64_t frame) {
     return frame + k;
 }
 
-TEST_F(JackServerTest, ClickStartsAtTheFrameItsHostTimeGives) {
+// Plays one click through the controller and records it with a second
+// client. Answers false (after a failed assertion) when the run failed.
+bool recordClick(const std::shared_ptr<JackAudioDevice>& device, CaptureClient& capture,
+                 uint64_t& clickTime) {
     UserDefaults defaults{""};
     JackAudioDeviceLayer layer(device);
     TLAudioController controller(defaults, layer);
     controller.setClickVolume(1.0f);
     controller.startOnDevice(device, 0, true);
-    ASSERT_TRUE(device->isRunning());
-
-    CaptureClient capture(serverName);
-    ASSERT_TRUE(capture.connectTo(device->outputPortNames()));
-    ASSERT_TRUE(waitFor([&] { return capture.cyclesRecorded() >= 4; }, std::chrono::seconds(5)));
-
-    const uint64_t clickTime = monotonicNanos() + 150'000'000;
+    EXPECT_TRUE(device->isRunning());
+    if (!device->isRunning()) return false;
+    EXPECT_TRUE(capture.connectTo(device->outputPortNames()));
+    EXPECT_TRUE(
+        JackServerTest::waitFor([&] { return capture.cyclesRecorded() >= 4; }, std::chrono::seconds(5)));
+    clickTime = monotonicNanos() + 150'000'000;
     controller.addClickAtHostTime(clickTime);
     const size_t wanted = capture.framesRecorded() + static_cast<size_t>(0.4 * kRate);
-    ASSERT_TRUE(waitFor([&] { return capture.framesRecorded() >= wanted; }, std::chrono::seconds(5)));
+    const bool recorded =
+        JackServerTest::waitFor([&] { return capture.framesRecorded() >= wanted; }, std::chrono::seconds(5));
+    EXPECT_TRUE(recorded);
     capture.stop();
     controller.stop();
+    return recorded;
+}
+
+TEST_F(JackServerTest, ClickStartsAtTheFrameItsHostTimeGives) {
+    // Only a run in which every cycle ran on time can show where a click
+    // lands; a late run is tried again.
+    std::unique_ptr<CaptureClient> recording;
+    uint64_t clickTime = 0;
+    for (int attempt = 0; attempt < 4 && !recording; ++attempt) {
+        auto capture = std::make_unique<CaptureClient>(serverName);
+        if (!recordClick(device, *capture, clickTime)) return;
+        if (capture->ranOnTime()) recording = std::move(capture);
+    }
+    if (!recording) GTEST_SKIP() << "the JACK server ran cycles late in every attempt";
+    const CaptureClient& capture = *recording;
 
     const std::vector<float>& left = capture.channel(0);
     const std::vector<float>& right = capture.channel(1);

@@ -262,8 +262,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     });
     builder("--bar-punch", [&](const std::string& value) {
         atBar(options.barPunches, value, "--bar-punch", [](const std::string& text, auto at) {
-            return PunchOption{
-                static_cast<int32_t>(parseInteger(text, "a count of holes", 0, 16)), at};
+            return PunchOption{static_cast<int32_t>(parseInteger(text, "a count of holes", 0, 16)), at};
         });
     });
     builder("--beat-punch", [&](const std::string& value) {
@@ -273,8 +272,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     });
     builder("--countoff", [&](const std::string& value) {
         atBar(options.countoffs, value, "--countoff", [](const std::string& text, auto at) {
-            return CountoffOption{
-                static_cast<int32_t>(parseInteger(text, "a count of beats", 1, 64)), at};
+            return CountoffOption{static_cast<int32_t>(parseInteger(text, "a count of beats", 1, 64)), at};
         });
     });
     builder("--warning-beats", [&](const std::string& value) {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 
 #include "app/cli/CommandLineOptions.h"
@@ -34,6 +35,15 @@ bool containsIgnoringCase(const std::string& text, const std::string& part) {
 }
 
 }  // namespace
+
+bool DocumentCommands::sameFile(const std::string& a, const std::string& b) {
+    std::error_code code;
+    if (std::filesystem::equivalent(a, b, code)) return true;
+    const auto left = std::filesystem::weakly_canonical(a, code);
+    if (code) return false;
+    const auto right = std::filesystem::weakly_canonical(b, code);
+    return !code && left == right;
+}
 
 void DocumentCommands::addAlertSwitches(CommandLineOptions& options,
                                         CommandLineAlertPresenter::Switches& switches) {

@@ -22,6 +22,9 @@ class Document;
 
 class DocumentCommands {
 public:
+    // Whether two paths name one file (or would, once written): a command
+    // must not write its output over its input.
+    static bool sameFile(const std::string& a, const std::string& b);
     // Adds --yes and --open-anyway to a command's options.
     static void addAlertSwitches(CommandLineOptions& options, CommandLineAlertPresenter::Switches& switches);
     // The two switches, for the commands' usage texts.

@@ -47,16 +47,6 @@ Options parseOptions(Format format, const std::vector<std::string>& arguments) {
     return options;
 }
 
-// Whether two paths name one file (or would, once written).
-bool sameFile(const std::string& a, const std::string& b) {
-    std::error_code code;
-    if (std::filesystem::equivalent(a, b, code)) return true;
-    const auto left = std::filesystem::weakly_canonical(a, code);
-    if (code) return false;
-    const auto right = std::filesystem::weakly_canonical(b, code);
-    return !code && left == right;
-}
-
 std::string usage(Format format) {
     const bool json = format == Format::json;
     std::string text = std::string("usage: tollvane-cli ") + commandName(format) +
@@ -95,7 +85,7 @@ int run(Format format, const std::vector<std::string>& arguments, std::ostream& 
     }
     std::string output = options.output.value_or(
         std::filesystem::path(options.path).replace_extension(extension(format)).string());
-    if (output != "-" && sameFile(output, options.path)) {
+    if (output != "-" && DocumentCommands::sameFile(output, options.path)) {
         throw std::runtime_error("will not write the export over the document " + options.path +
                                  " (choose another file with -o)");
     }

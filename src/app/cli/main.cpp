@@ -18,6 +18,7 @@
 #include "app/cli/MappingCommand.h"
 #include "app/cli/MidiDumpCommand.h"
 #include "app/cli/NewCommand.h"
+#include "app/cli/ProcessStreamersCommand.h"
 #include "app/cli/RehearseCommand.h"
 #include "app/cli/RelinkCommand.h"
 #include "app/cli/SmfInfoCommand.h"
@@ -59,6 +60,10 @@ const char* kUsage =
     "  import-smf FILE MIDI [--tracks LIST] [--drop-bars N] [--start-bar N] [--list]\n"
     "                             import a Standard MIDI File as a new cue of a document\n"
     "                             and save the document\n"
+    "  process-streamers MIDI -o OUT\n"
+    "                             move the notes of a MIDI file's \"Streamers\" track earlier\n"
+    "                             by each streamer's length or punch's lead and write the\n"
+    "                             processed copy to OUT\n"
     "  relink FILE DIR            find the missing movies of a document's reels in DIR\n"
     "                             and save the document\n"
     "  mapping [--json] [--load FILE | --reset] [--save FILE]\n"
@@ -104,6 +109,8 @@ int main(int argc, char** argv) {
             return tollvane::ExportClicksCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "audio-devices") return tollvane::AudioDevicesCommand::run(rest, std::cout);
         if (arguments[0] == "import-smf") return tollvane::ImportSMFCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "process-streamers")
+            return tollvane::ProcessStreamersCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "mapping") return tollvane::MappingCommand::run(rest, std::cout, std::cerr);
         if (arguments[0].starts_with("-"))

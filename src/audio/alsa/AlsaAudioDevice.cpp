@@ -6,7 +6,7 @@
 #include <exception>
 #include <set>
 
-#include "audio/alsa/AlsaLibraryMessages.h"
+#include "platform/AlsaLibraryMessages.h"
 #include "platform/HostClock.h"
 #include "platform/Log.h"
 

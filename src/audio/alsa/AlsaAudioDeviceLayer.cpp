@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <exception>
 
-#include "audio/alsa/AlsaLibraryMessages.h"
+#include "platform/AlsaLibraryMessages.h"
 #include "platform/Log.h"
 
 namespace tollvane {

@@ -1,7 +1,6 @@
 #include "midi/alsa/FFMIDIAlsaBackend.h"
 
 #include <RtMidi.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,29 +11,13 @@
 #include <set>
 #include <utility>
 
+#include "platform/AlsaLibraryMessages.h"
 #include "platform/HostClock.h"
 #include "platform/Log.h"
 
 namespace tollvane {
 
 namespace {
-
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-
-// The ALSA library prints its own diagnostics to stderr (no card, no
-// sequencer device); probing for them is routine, so those lines are
-// silenced. The library comes in with RtMidi rather than on our link line,
-// hence the look-up.
-void quietAlsaLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-        using SetHandler = int (*)(Handler);
-        if (void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler")) {
-            reinterpret_cast<SetHandler>(symbol)(&ignoreAlsaMessage);
-        }
-    });
-}
 
 bool deviceUsable(const std::string& path) {
     return access(path.c_str(), R_OK | W_OK) == 0;
@@ -73,7 +56,7 @@ FFMIDIAlsaBackend::~FFMIDIAlsaBackend() {
 bool FFMIDIAlsaBackend::sequencerAvailable(const std::string& sequencerDevice) {
     // RtMidi writes to stderr before it throws, so an absent device is caught here first.
     if (!deviceUsable(sequencerDevice)) return false;
-    quietAlsaLibrary();
+    quietAlsaLibraryMessages();
     try {
         RtMidiIn probe(RtMidi::LINUX_ALSA, "Tollvane probe");
         return probe.getCurrentApi() == RtMidi::LINUX_ALSA;
@@ -154,7 +137,7 @@ int FFMIDIAlsaBackend::start(const std::string& clientName, Callbacks callbacks)
         TLLog("The ALSA sequencer cannot be opened (%s: %s)", sequencerDevice_.c_str(), std::strerror(errno));
         return errorNoSequencer;
     }
-    quietAlsaLibrary();
+    quietAlsaLibraryMessages();
     clientName_ = clientName.empty() ? std::string("Tollvane") : clientName;
     std::unique_ptr<Listener> lister;
     if (makeListener(0, 0, false, lister) != 0) {

@@ -1,4 +1,4 @@
-#include "audio/alsa/AlsaLibraryMessages.h"
+#include "platform/AlsaLibraryMessages.h"
 
 #include <dlfcn.h>
 
@@ -15,7 +15,6 @@ void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void quietAlsaLibraryMessages() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // The library comes in with RtAudio rather than on our link line, hence the look-up.
         using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
         using SetHandler = int (*)(Handler);
         if (void* symbol = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler")) {

@@ -18,37 +18,10 @@
 #include "audio/alsa/AlsaStreamClock.h"
 #include "audio/jack/AudioDeviceLayerFactory.h"
 #include "platform/Log.h"
+#include "support/LogCapture.h"
 
 namespace tollvane {
 namespace {
-
-// Collects log lines, and what went to stderr, while it lives.
-class Capture {
-public:
-    Capture() : previous_(Log::setSink([this](const std::string& line) { lines_.push_back(line); })) {
-        testing::internal::CaptureStderr();
-    }
-    ~Capture() {
-        if (!stopped_) stop();
-        Log::setSink(previous_);
-    }
-    void stop() {
-        stderr_ = testing::internal::GetCapturedStderr();
-        stopped_ = true;
-    }
-    const std::vector<std::string>& lines() const { return lines_; }
-    const std::string& standardError() const { return stderr_; }
-    bool logged(const std::string& text) const {
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
-    }
-
-private:
-    std::vector<std::string> lines_;
-    Log::Sink previous_;
-    std::string stderr_;
-    bool stopped_ = false;
-};
 
 AlsaAudioDevice::Listing listing(std::string name, uint32_t channels, bool isDefault = false) {
     return {std::move(name), channels, 48000.0, isDefault};
@@ -152,7 +125,7 @@ TEST(AlsaAudioDeviceLayerTest, StreamFormatIsOneFloatChannelPerBuffer) {
 
 TEST(AlsaAudioDeviceLayerTest, StartingADeviceThatIsNotThereFailsCleanly) {
     AlsaAudioDevice device(7, {"hw:Tollvane-absent,0", 2, 48000.0, false});
-    Capture capture;
+    LogCapture capture;
     EXPECT_FALSE(device.deviceStart());
     device.deviceStop();
     capture.stop();
@@ -164,7 +137,7 @@ TEST(AlsaAudioDeviceLayerTest, StartingADeviceThatIsNotThereFailsCleanly) {
 
 TEST(AlsaAudioDeviceLayerTest, FactoryFallsBackAndHonoursForcedNames) {
     const std::string absentJack = "tollvane-absent-" + std::to_string(getpid());
-    Capture probe;
+    LogCapture probe;
     const bool alsaHere =
         !AlsaAudioDeviceLayer::listOutputs().empty() && AlsaAudioDeviceLayer::open() != nullptr;
     probe.stop();
@@ -184,7 +157,7 @@ TEST(AlsaAudioDeviceLayerTest, FactoryFallsBackAndHonoursForcedNames) {
         {"oss", Backend::kNull, "Unknown audio system \"oss\" (use jack, alsa or null)"},
     };
     for (const Case& c : cases) {
-        Capture capture;
+        LogCapture capture;
         Backend chosen = Backend::kJack;
         const auto layer = AudioDeviceLayerFactory::makeNamed(c.name, absentJack, &chosen);
         capture.stop();

@@ -10,46 +10,19 @@
 
 #include "midi/FFMIDIBackendChooser.h"
 #include "platform/Log.h"
+#include "support/LogCapture.h"
 
 namespace tollvane {
 namespace {
 
 constexpr const char* kAbsentSequencer = "/nonexistent/tollvane/snd/seq";
 
-// Collects log lines, and what went to stderr, while it lives.
-class Capture {
-public:
-    Capture() : previous_(Log::setSink([this](const std::string& line) { lines_.push_back(line); })) {
-        testing::internal::CaptureStderr();
-    }
-    ~Capture() {
-        if (!stopped_) stop();
-        Log::setSink(previous_);
-    }
-    void stop() {
-        stderr_ = testing::internal::GetCapturedStderr();
-        stopped_ = true;
-    }
-    const std::vector<std::string>& lines() const { return lines_; }
-    const std::string& standardError() const { return stderr_; }
-    bool logged(const std::string& text) const {
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
-    }
-
-private:
-    std::vector<std::string> lines_;
-    Log::Sink previous_;
-    std::string stderr_;
-    bool stopped_ = false;
-};
-
 bool sequencerHere() {
     return access(FFMIDIAlsaBackend::defaultSequencerDevice, R_OK | W_OK) == 0;
 }
 
 void expectCleanFailure(FFMIDIAlsaBackend& backend) {
-    Capture capture;
+    LogCapture capture;
     EXPECT_EQ(backend.start("Tollvane", {}), FFMIDIAlsaBackend::errorNoSequencer);
     EXPECT_TRUE(backend.sources().empty());
     FFMIDIPortRef port = 0;
@@ -80,7 +53,7 @@ TEST(FFMIDIAlsaBackendTest, StartFailsCleanlyWithoutTheSequencer) {
 TEST(FFMIDIAlsaBackendTest, AnRtMidiFailureIsCaughtAndLogged) {
     if (sequencerHere()) GTEST_SKIP() << "this machine has an ALSA sequencer";
     FFMIDIAlsaBackend backend("/dev/null");
-    Capture capture;
+    LogCapture capture;
     EXPECT_EQ(backend.start("Tollvane", {}), FFMIDIAlsaBackend::errorNoSequencer);
     EXPECT_TRUE(backend.sources().empty());
     EXPECT_FALSE(FFMIDIAlsaBackend::sequencerAvailable("/dev/null"));
@@ -155,7 +128,7 @@ TEST(FFMIDIAlsaBackendTest, ChooserFallsBackAndHonoursForcedNames) {
         {"nonsense", kAbsentSequencer, "", "Unknown MIDI system \"nonsense\" (use jack, alsa or loopback)"},
     };
     for (const Case& c : cases) {
-        Capture capture;
+        LogCapture capture;
         const auto backend = FFMIDIBackendChooser::chooseBackend(c.forced, absentJack, c.sequencer);
         capture.stop();
         EXPECT_EQ(backend ? backend->name() : std::string(), c.expected) << "'" << c.forced << "'";

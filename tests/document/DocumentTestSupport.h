@@ -31,23 +31,13 @@
 #include "platform/ScriptedAlertPresenter.h"
 #include "platform/UserDefaults.h"
 #include "platform/archive/KeyedArchiver.h"
+#include "support/PrivateSettings.h"
 
 namespace tollvane::testing {
 
 // Before anything reads the user defaults or writes an autosave copy: a
 // folder of this test program's own, never the user's.
-inline const std::string kTestConfigDir = [] {
-    static std::string folder =
-        std::filesystem::temp_directory_path().string() + "/tollvane-document-tests-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) return std::filesystem::temp_directory_path().string();
-    ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
-    // Registered before the user defaults' own write at exit, so it runs after it.
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
-    return folder;
-}();
+inline const std::string kTestConfigDir = usePrivateSettingsFolder("tollvane-document-tests");
 
 inline Data readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

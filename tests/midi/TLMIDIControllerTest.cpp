@@ -33,20 +33,13 @@
 #include "playback/SyncController.h"
 #include "playback/TLEvent.h"
 #include "playback/TLEventController.h"
+#include "support/PrivateSettings.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
 namespace {
 
-// The settings the core writes (documents, cues) go to a folder of this test program's own.
-const bool kPrivateSettings = [] {
-    if (::getenv("TOLLVANE_CONFIG_DIR")) return true;
-    static std::string folder = std::filesystem::temp_directory_path().string() + "/tollvane-midi-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) return false;
-    ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    return true;
-}();
+const std::string kSettingsFolder = usePrivateSettingsFolder("tollvane-midi-tests");
 
 constexpr int kRate25 = 1;
 constexpr int kRate30 = 3;
@@ -92,7 +85,7 @@ struct RecordingStatus : DocumentStatusDisplay {
 class TLMIDIControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(kPrivateSettings);
+        ASSERT_FALSE(kSettingsFolder.empty());
         previousLoop_ = RunLoop::setMain(&loop);
         previousClock_ = HostClock::setShared(&loop.clock());
         CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());

@@ -32,24 +32,13 @@
 #include "playback/FFMusicPlayer.h"
 #include "playback/MoviePlayer.h"
 #include "playback/PlaybackApplication.h"
+#include "support/PrivateSettings.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
 namespace {
 
-// The settings these tests write go to a folder of the test program's own.
-const bool kPrivateSettings = [] {
-    if (::getenv("TOLLVANE_CONFIG_DIR")) return true;
-    static std::string folder =
-        std::filesystem::temp_directory_path().string() + "/tollvane-sync-tests-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) return false;
-    ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
-    return true;
-}();
+const std::string kSettingsFolder = usePrivateSettingsFolder("tollvane-sync-tests");
 
 constexpr uint64_t kSecond = 1'000'000'000;
 
@@ -142,7 +131,7 @@ private:
 class SyncControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(kPrivateSettings);
+        ASSERT_FALSE(kSettingsFolder.empty());
         previousLoop_ = RunLoop::setMain(&loop);
         previousClock_ = HostClock::setShared(&loop.clock());
         UserDefaults& defaults = UserDefaults::standardUserDefaults();

@@ -27,23 +27,13 @@
 #include "playback/MoviePlayer.h"
 #include "playback/PlaybackApplication.h"
 #include "playback/SyncController.h"
+#include "support/PrivateSettings.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
 namespace {
 
-const bool kPrivateSettings = [] {
-    if (::getenv("TOLLVANE_CONFIG_DIR")) return true;
-    static std::string folder =
-        std::filesystem::temp_directory_path().string() + "/tollvane-sync-thread-tests-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) return false;
-    ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
-    return true;
-}();
+const std::string kSettingsFolder = usePrivateSettingsFolder("tollvane-sync-thread-tests");
 
 constexpr uint64_t kSecond = 1'000'000'000;
 // Host time of timecode zero: every timecode handed in is the host time's own
@@ -111,7 +101,7 @@ private:
 class SyncThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(kPrivateSettings);
+        ASSERT_FALSE(kSettingsFolder.empty());
         previousLoop_ = RunLoop::setMain(&loop);
         previousClock_ = HostClock::setShared(&loop.clock());
         CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());

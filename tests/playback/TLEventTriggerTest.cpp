@@ -18,6 +18,7 @@
 #include "playback/TLEventController.h"
 #include "playback/UserEventRecord.h"
 #include "playback/sequence/MusicSequence.h"
+#include "support/ScopedDefault.h"
 
 namespace tollvane {
 namespace {
@@ -85,20 +86,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     Log::Sink previous_;
-};
-
-// Sets a user default and puts the old value back afterwards.
-class ScopedDefault {
-public:
-    ScopedDefault(std::string key, const Value& value)
-        : key_(std::move(key)), old_(UserDefaults::standardUserDefaults().objectForKey(key_)) {
-        UserDefaults::standardUserDefaults().setObject(key_, value);
-    }
-    ~ScopedDefault() { UserDefaults::standardUserDefaults().setObject(key_, old_); }
-
-private:
-    std::string key_;
-    Value old_;
 };
 
 // --- Triggering a TLEvent --------------------------------------------------------

@@ -25,26 +25,12 @@
 #include "playback/FFMusicPlayer.h"
 #include "playback/PlaybackEnvironment.h"
 #include "playback/SyncController.h"
+#include "support/ScopedDefault.h"
 #include "timebase/EMTimecode.h"
 #include "timebase/NoteDuration.h"
 
 namespace tollvane {
 namespace {
-
-class ScopedDefault {
-public:
-    ScopedDefault(const char* key, const Value& value)
-        : key_(key), old_(UserDefaults::standardUserDefaults().objectForKey(key)) {
-        UserDefaults::standardUserDefaults().setObject(key_, value);
-    }
-    ~ScopedDefault() { UserDefaults::standardUserDefaults().setObject(key_, old_); }
-    ScopedDefault(const ScopedDefault&) = delete;
-    ScopedDefault& operator=(const ScopedDefault&) = delete;
-
-private:
-    std::string key_;
-    Value old_;
-};
 
 std::shared_ptr<EMTimecode> timecode(int hh, int mm, int ss, int ff) {
     return EMTimecode::timecodeWithFramerate(EMTimecode::framerateForIndex(3), hh, mm, ss, ff);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include "platform/UTF8.h"
 
 namespace tollvane {
 
@@ -62,48 +63,10 @@ TextEncodingDetector::Result decodeUTF16(std::string_view bytes, bool bigEndian)
 
 }  // namespace
 
-bool TextEncodingDetector::isValidUTF8(std::string_view bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<uint8_t>(bytes[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length = 0;
-        uint32_t codePoint = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<uint8_t>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF.
-        if ((length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000) ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
-
 TextEncodingDetector::Result TextEncodingDetector::stringFromBytes(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) {
         const std::string_view body = bytes.substr(3);
-        if (!isValidUTF8(body)) return failure("UTF-8 text with invalid bytes");
+        if (!UTF8::isValid(body)) return failure("UTF-8 text with invalid bytes");
         Result result;
         result.text = body;
         result.encoding = Encoding::UTF8WithBOM;
@@ -113,7 +76,7 @@ TextEncodingDetector::Result TextEncodingDetector::stringFromBytes(std::string_v
     if (bytes.starts_with("\xFF\xFE")) return decodeUTF16(bytes.substr(2), false);
     if (bytes.find('\0') != std::string_view::npos) return failure("not a text file");
     Result result;
-    if (isValidUTF8(bytes)) {
+    if (UTF8::isValid(bytes)) {
         result.text = bytes;
         result.encoding = Encoding::UTF8;
         return result;

@@ -36,7 +36,6 @@ public:
     // directory", "not a text file", ...).
     static Result stringWithContentsOfFile(const std::string& path);
 
-    static bool isValidUTF8(std::string_view bytes);
     static const char* encodingName(Encoding encoding);
 };
 

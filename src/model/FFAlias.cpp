@@ -5,6 +5,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/UTF8.h"
 #include "platform/archive/ArchiveClassRegistry.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
@@ -12,41 +13,6 @@
 namespace tollvane {
 
 namespace {
-
-// Strict UTF-8: a record from elsewhere is binary and fails this early.
-bool isUTF8(const Data& bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const uint8_t lead = bytes[i];
-        size_t extra = 0;
-        uint32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= bytes.size()) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[extra] || codePoint > 0x10FFFF) return false;
-        if (codePoint >= 0xD800 && codePoint <= 0xDFFF) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 bool exists(const std::string& path) {
     std::error_code code;
@@ -65,7 +31,7 @@ std::shared_ptr<FFAlias> FFAlias::aliasWithPath(const std::string& path) {
 bool FFAlias::hasPathRecord() const {
     return !aliasData_.empty() && aliasData_.front() == '/' &&
            std::find(aliasData_.begin(), aliasData_.end(), uint8_t{0}) == aliasData_.end() &&
-           isUTF8(aliasData_);
+           UTF8::isValid(aliasData_.data(), aliasData_.size());
 }
 
 std::string FFAlias::recordedPath() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include "platform/UTF8.h"
 
 namespace tollvane {
 
@@ -14,47 +15,11 @@ std::string format(const char* pattern, double value) {
     return buffer;
 }
 
-bool isValidUTF8(const uint8_t* bytes, size_t size) {
-    size_t i = 0;
-    while (i < size) {
-        const uint8_t lead = bytes[i];
-        size_t extra = 0;
-        uint32_t codePoint = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (size - i <= extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-            codePoint = (codePoint << 6) | (bytes[i + k] & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[extra] || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::string textFromBytes(const uint8_t* bytes, size_t size) {
     if (size == 0) return {};
-    if (isValidUTF8(bytes, size)) return std::string(reinterpret_cast<const char*>(bytes), size);
+    if (UTF8::isValid(bytes, size)) return std::string(reinterpret_cast<const char*>(bytes), size);
     std::string text;
     text.reserve(size * 2);
     for (size_t i = 0; i < size; ++i) {

@@ -16,6 +16,7 @@
 #include "document/DocumentStatusDisplay.h"
 #include "model/CueArrayController.h"
 #include "platform/UndoManager.h"
+#include "support/ScopedEnvironment.h"
 
 namespace tollvane {
 namespace {
@@ -95,30 +96,6 @@ public:
     }
     std::vector<std::string> texts;
     std::vector<double> durations;
-};
-
-// Sets or clears an environment variable for the length of a scope.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
 };
 
 class DocumentAutosaveTest : public testing::DocumentTestBase {

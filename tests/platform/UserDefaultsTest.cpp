@@ -13,6 +13,7 @@
 #include "platform/Log.h"
 #include "platform/ManualRunLoop.h"
 #include "platform/PropertyList.h"
+#include "support/ScopedEnvironment.h"
 
 namespace tollvane {
 namespace {
@@ -314,29 +315,6 @@ TEST_F(UserDefaultsTest, WithAMainRunLoopWritesAreCoalesced) {
     EXPECT_EQ(fileValue().dictionaryValue()->entries.size(), 4u);
     RunLoop::setMain(before);
 }
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(UserDefaultsPathTest, FolderComesFromTheEnvironment) {
     {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs "tollvane-cli audio-devices" as a user would: without a JACK server
-# (no output), then against a jackd dummy server of its own (one device with
-# its channels, latency and the click allowance), in text and JSON, plus the
-# usage and option errors. Every wait has a deadline.
+# Runs "tollvane-cli audio-devices" as a user would: the null system and a
+# JACK system without a server (no output), ALSA as far as this machine has
+# it, then a jackd dummy server of its own (one device with its channels,
+# latency and the click allowance), by default and with --audio jack, in text
+# and JSON, plus the usage and option errors. Every wait has a deadline.
 # Usage: audio_devices.sh <tollvane-cli>
 set -u
 cli="$1"
@@ -41,18 +42,48 @@ expect() {  # expect <wanted output (stdout and stderr)> <wanted status> <args..
 
 expect "tollvane-cli: unknown option '--verbose'" 2 audio-devices --verbose
 expect "tollvane-cli: unexpected argument 'hw:0'" 2 audio-devices hw:0
+expect "tollvane-cli: --audio must be jack, alsa or null, not 'oss'" 2 audio-devices --audio oss
+expect "tollvane-cli: --audio must be jack, alsa or null, not 'JACK'" 2 audio-devices --audio=JACK
+expect "tollvane-cli: --audio needs a value" 2 audio-devices --audio
 help=$(timeout 20 "$cli" audio-devices --help)
 case "$help" in
-  "usage: tollvane-cli audio-devices [--json]"*) ;;
+  "usage: tollvane-cli audio-devices [--audio jack|alsa|null] [--json]"*) ;;
   *) fail "audio-devices --help: $help" ;;
 esac
 
 export JACK_DEFAULT_SERVER="$server"
-expect "No audio output device: running without sound." 0 audio-devices
-expect '{
-  "backend": "none",
+no_device="No audio output device: running without sound."
+no_device_json='{
+  "backend": "null",
   "devices": []
-}' 0 audio-devices --json
+}'
+expect "$no_device" 0 audio-devices --audio null
+expect "$no_device_json" 0 audio-devices --audio null --json
+expect "No JACK server is running; audio output over JACK is not available
+$no_device" 0 audio-devices --audio jack
+# The log line goes to standard error, the listing alone to standard output.
+got=$(timeout 20 "$cli" audio-devices --audio=jack --json 2>/dev/null)
+[ "$got" = "$no_device_json" ] || fail "audio-devices --audio=jack --json without a server: $got"
+
+# ALSA: no device on a machine without sound cards; otherwise every device
+# has its identifier, name and channels, and JSON names the system.
+alsa_json=$(timeout 20 "$cli" audio-devices --audio alsa --json 2>/dev/null)
+case "$alsa_json" in
+  "$no_device_json") alsa=none ;;
+  '{
+  "backend": "alsa",
+  "devices": ['*) alsa=some ;;
+  *) fail "audio-devices --audio alsa --json: $alsa_json"; alsa=none ;;
+esac
+alsa_text=$(timeout 20 "$cli" audio-devices --audio alsa 2>/dev/null)
+if [ "$alsa" = none ]; then
+  [ "$alsa_text" = "$no_device" ] || fail "audio-devices --audio alsa without devices: $alsa_text"
+else
+  echo "$alsa_text" | grep -Eq '^[0-9]+  .+, [0-9]+ outputs?( \(default\))?$' ||
+    fail "audio-devices --audio alsa: $alsa_text"
+fi
+# Without a JACK server the default is ALSA's listing.
+expect "$alsa_text" 0 audio-devices
 
 if ! command -v jackd >/dev/null; then
   echo "jackd is not installed: skipping the listing of a running server"
@@ -81,6 +112,7 @@ want="1  JACK ($server), 2 outputs (default)
   fail "audio-devices with a server"
   echo "$listed" | sed 's/^/    /'
 }
+expect "$want" 0 audio-devices --audio jack
 expect "{
   \"backend\": \"jack\",
   \"devices\": [
@@ -99,7 +131,8 @@ expect "{
       \"allowanceMs\": 11.609977324263038
     }
   ]
-}" 0 audio-devices --json
+}" 0 audio-devices --json --audio=jack
+expect "$no_device" 0 audio-devices --audio null
 
 [ "$failures" -eq 0 ] || exit 1
 echo "audio-devices: all passed"

@@ -1,9 +1,12 @@
 #pragma once
 
-// `tollvane-cli audio-devices`: lists the audio outputs the program would
-// play on (names, identifiers, output channels, the default) and, for a JACK
-// server, the server's output latency beside the audio controller's own
-// allowance, so that a user can set the audio latency compensation from it.
+// `tollvane-cli audio-devices [--audio jack|alsa|null] [--json]`: lists the
+// audio outputs of the chosen system (by default the one the program would
+// play on: a JACK server, else ALSA, else none) with names, identifiers,
+// output channels and the default. For a JACK server and for each ALSA
+// output that can be opened it adds the rate, the buffer size and the
+// output latency beside the click's own output allowance, so that a user
+// can set the audio latency compensation from them.
 
 #include <ostream>
 #include <string>

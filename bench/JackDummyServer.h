@@ -1,0 +1,203 @@
+#pragma once
+
+// A private jackd on the dummy driver, and a capture client that records
+// what another client plays, cycle by cycle, for measuring where sound
+// lands. Header-only so that a benchmark and a test can both use it.
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/TLAudioController.h"
+#include "platform/HostClock.h"
+
+extern char** environ;
+
+namespace tollvane::bench {
+
+// Finds an executable on PATH; empty when there is none.
+inline std::string findProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = dirs.find(':', start);
+        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return {};
+}
+
+// jackd -n NAME --no-realtime -d dummy -r RATE -p PERIOD, stopped (TERM,
+// then KILL after 5 s) when this goes.
+class JackDummyServer {
+public:
+    JackDummyServer(std::string name, unsigned rate, unsigned period) : name_(std::move(name)) {
+        const std::string jackd = findProgram("jackd");
+        if (jackd.empty()) return;
+        std::vector<std::string> args = {jackd, "-n",
+                                         name_, "--no-realtime",
+                                         "-d",  "dummy",
+                                         "-r",  std::to_string(rate),
+                                         "-p",  std::to_string(period)};
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&pid_, jackd.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~JackDummyServer() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    JackDummyServer(const JackDummyServer&) = delete;
+    JackDummyServer& operator=(const JackDummyServer&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // Whether the process is still there (it exits when it cannot start).
+    bool alive() {
+        if (pid_ <= 0) return false;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = 0;
+        return pid_ > 0;
+    }
+    const std::string& name() const { return name_; }
+
+private:
+    std::string name_;
+    pid_t pid_ = 0;
+};
+
+// A client whose two inputs listen to another client's outputs: it keeps
+// every frame it hears and each cycle's first frame, start time and how late
+// it ran. Connected after the player, it runs after it in every cycle, so
+// cycle c of the recording is what the player wrote in that same cycle.
+class CaptureClient {
+public:
+    struct Cycle {
+        jack_nframes_t frame;
+        jack_time_t start;
+        size_t recordedAt;  // index of its first frame in the recording
+        jack_time_t late;   // how long after its start this client ran
+    };
+
+    CaptureClient(const std::string& serverName, size_t maxFrames, size_t minCycleFrames = 32)
+        : maxFrames_(maxFrames), maxCycles_(maxFrames / minCycleFrames) {
+        jack_status_t status{};
+        client_ = jack_client_open("tollvane-capture",
+                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+                                   serverName.c_str());
+        if (!client_) return;
+        for (int i = 0; i < 2; ++i) {
+            const std::string name = "in_" + std::to_string(i + 1);
+            ports_[i] =
+                jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+            samples_[i].assign(maxFrames_, 0.0f);
+        }
+        cycles_.assign(maxCycles_, Cycle{});
+        jack_set_process_callback(client_, &CaptureClient::process, this);
+    }
+    ~CaptureClient() {
+        if (client_) jack_client_close(client_);
+    }
+    CaptureClient(const CaptureClient&) = delete;
+    CaptureClient& operator=(const CaptureClient&) = delete;
+
+    bool connectTo(const std::vector<std::string>& outputs) {
+        if (!client_ || jack_activate(client_) != 0) return false;
+        for (size_t i = 0; i < 2 && i < outputs.size(); ++i) {
+            if (jack_connect(client_, outputs[i].c_str(), jack_port_name(ports_[i])) != 0) return false;
+        }
+        return true;
+    }
+    void stop() {
+        if (client_) jack_deactivate(client_);
+    }
+
+    size_t framesRecorded() const { return frames_.load(std::memory_order_acquire); }
+    size_t cyclesRecorded() const { return cycleCount_.load(std::memory_order_acquire); }
+    const std::vector<float>& channel(int i) const { return samples_[i]; }
+    const Cycle& cycle(size_t i) const { return cycles_[i]; }
+    // Cycles that ran a whole period or more after their start.
+    size_t lateCycles(jack_time_t periodMicros) const {
+        size_t late = 0;
+        for (size_t c = 0; c < cyclesRecorded(); ++c) late += cycles_[c].late >= periodMicros ? 1 : 0;
+        return late;
+    }
+
+private:
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<CaptureClient*>(arg);
+        const size_t at = self->frames_.load(std::memory_order_relaxed);
+        const size_t cycle = self->cycleCount_.load(std::memory_order_relaxed);
+        if (at + frames > self->maxFrames_ || cycle == self->maxCycles_) return 0;
+        jack_nframes_t first = 0;
+        jack_time_t start = 0;
+        jack_time_t next = 0;
+        float period = 0.0f;
+        jack_get_cycle_times(self->client_, &first, &start, &next, &period);
+        const jack_time_t ran = jack_get_time();
+        self->cycles_[cycle] = Cycle{first, start, at, ran > start ? ran - start : 0};
+        for (int i = 0; i < 2; ++i) {
+            const auto* in = static_cast<const float*>(jack_port_get_buffer(self->ports_[i], frames));
+            std::copy(in, in + frames, self->samples_[i].begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        self->frames_.store(at + frames, std::memory_order_release);
+        self->cycleCount_.store(cycle + 1, std::memory_order_release);
+        return 0;
+    }
+
+    const size_t maxFrames_;
+    const size_t maxCycles_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* ports_[2] = {nullptr, nullptr};
+    std::vector<float> samples_[2];
+    std::vector<Cycle> cycles_;
+    std::atomic<size_t> frames_{0};
+    std::atomic<size_t> cycleCount_{0};
+};
+
+// How many frames after the start of the buffer that placed it a click for
+// `hostTime` makes its first audible sample, by the controller's own
+// arithmetic: the slot starts at allowance - (hostTime - now) and each sample
+// adds dt before it is computed; the click's first sample (u = 0) is silent.
+inline int64_t predictedClickOffset(uint64_t hostTime, uint64_t now, double allowance, double sampleRate) {
+    const double dt = 1.0 / sampleRate;
+    double value = allowance - HostClock::secondsBetween(now, hostTime) + dt;
+    int64_t k = 0;
+    while (value <= 0.0) {
+        value += dt;
+        ++k;
+    }
+    return k;
+}
+
+}  // namespace tollvane::bench

@@ -233,15 +233,19 @@ void TLMIDIController::setLowSS(int data) {
 
 // Halfway through a cycle the frames and seconds are new but the minutes and
 // hours still the previous cycle's; the cycle's frame has passed, so the
-// frame before it goes out. When seconds and frames have just wrapped to
-// zero the minute has too. A frame of -1 is left to the timecode's
-// normalisation. Until an hours piece or a full frame has told the rate
-// there is nothing to check the timecode against, so nothing goes out.
+// frame before it goes out. When the seconds went back since the previous
+// cycle the minute has wrapped, whatever frame this cycle starts on (at
+// 25 fps every other minute starts its cycles on frame 1, in drop frame on
+// frame 2); with no previous cycle, seconds and frames both 0 say so. The
+// frame before is counted back on the timecode, so that it lands on the last
+// label of the previous minute also in drop frame. Until an hours piece or a
+// full frame has told the rate there is nothing to check the timecode
+// against, so nothing goes out.
 void TLMIDIController::setHighSS(int data) {
     ss_ = (ss_ & 0x0Fu) | ((static_cast<uint32_t>(data) & 0x0Fu) << 4);
     mtcValidMask_ |= 2;
-    if (ss_ == 0 && ff_ == 0) ++mm_;
-    if (tcModeReceived_) emitTimecode(static_cast<int32_t>(ff_) - 1);
+    if (cycleSecondsKnown_ ? ss_ < cycleSeconds_ : (ss_ == 0 && ff_ == 0)) ++mm_;
+    if (tcModeReceived_) emitTimecode(static_cast<int32_t>(ff_), 1);
 }
 
 void TLMIDIController::setLowMM(int data) {
@@ -262,6 +266,8 @@ void TLMIDIController::setHighHH(int data) {
     tcMode_ = (data >> 1) & 3;
     tcModeReceived_ = true;
     mtcValidMask_ |= 8;
+    cycleSeconds_ = ss_;
+    cycleSecondsKnown_ = true;
     emitTimecode(static_cast<int32_t>(ff_));
 }
 
@@ -269,10 +275,11 @@ EMTimecodeFramerate TLMIDIController::projectFramerateRecord() const {
     return EMTimecode::framerateForIndex(projectFramerate());
 }
 
-void TLMIDIController::emitTimecode(int32_t ff) {
+void TLMIDIController::emitTimecode(int32_t ff, int64_t framesBefore) {
     const auto timecode =
         EMTimecode::timecodeWithFramerate(projectFramerateRecord(), static_cast<int32_t>(hh_),
                                           static_cast<int32_t>(mm_), static_cast<int32_t>(ss_), ff);
+    if (framesBefore != 0) timecode->subtractFrames(framesBefore);
     setLastReceivedTimecode(*timecode);
 }
 
@@ -307,6 +314,7 @@ void TLMIDIController::checkSync() {
     }
     mtcBeingReceived_ = false;
     mtcValidMask_ = 0;
+    cycleSecondsKnown_ = false;
 }
 
 // --- System exclusive ----------------------------------------------------------------
@@ -345,6 +353,8 @@ void TLMIDIController::takeSysexTimecode(const SysexTimecode& timecode, bool wit
     ff_ = timecode.ff;
     tcMode_ = timecode.tcMode;
     tcModeReceived_ = true;
+    cycleSeconds_ = ss_;
+    cycleSecondsKnown_ = true;
     const EMTimecodeFramerate framerate = projectFramerateRecord();
     if (!tcModeMatchesFramerate(tcMode_, framerate)) {
         setMTCOnline(false);

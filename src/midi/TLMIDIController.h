@@ -198,7 +198,8 @@ private:
 
     void quarterFrameReceived(uint8_t data, uint64_t timeStamp);
     void controlChangeReceived(uint8_t controller, uint8_t value);
-    void emitTimecode(int32_t ff);
+    // The registers' timecode with `ff` as its frame, `framesBefore` frames earlier.
+    void emitTimecode(int32_t ff, int64_t framesBefore = 0);
     // Full frame or MMC locate; answers whether the message was one (and is finished).
     bool mtcSysexReceived(const uint8_t* bytes, size_t length);
     void takeSysexTimecode(const SysexTimecode& timecode, bool withBits, uint32_t bits);
@@ -237,6 +238,10 @@ private:
     int32_t tcMode_ = 0;
     // Whether tcMode_ came from the sender yet.
     bool tcModeReceived_ = false;
+    // The seconds of the last whole cycle (or full frame), to tell at piece 3
+    // that the minute has wrapped since.
+    uint32_t cycleSeconds_ = 0;
+    bool cycleSecondsKnown_ = false;
     std::shared_ptr<EMTimecode> lastReceivedTimecode_;
     bool isMTCVideoSpeed_ = false;
     std::shared_ptr<Timer> syncTimer_;

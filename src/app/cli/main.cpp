@@ -17,6 +17,9 @@
 #include "app/cli/InfoCommand.h"
 #include "app/cli/MappingCommand.h"
 #include "app/cli/MidiDumpCommand.h"
+#include "app/cli/MidiMonitorCommand.h"
+#include "app/cli/MidiSourcesCommand.h"
+#include "app/cli/MtcSendCommand.h"
 #include "app/cli/NewCommand.h"
 #include "app/cli/ProcessStreamersCommand.h"
 #include "app/cli/RehearseCommand.h"
@@ -53,6 +56,13 @@ const char* kUsage =
     "  midi-dump FILE [--packets N] [--json]\n"
     "                             parse a file of raw MIDI bytes and list every message,\n"
     "                             with MTC, MMC and MSC decoded (midi-dump --help)\n"
+    "  midi-sources [--midi jack|alsa|loopback] [--json]\n"
+    "                             list the MIDI system in use and its sources with their IDs\n"
+    "  midi-monitor [--midi NAME] [--source ID|all|none] [--rate FPS] [--seconds S]\n"
+    "                             print every MIDI message received with its host time, and\n"
+    "                             the timecodes assembled from MTC\n"
+    "  mtc-send [--rate FPS] [--start TC] [--duration S] [--to PORT] [--print-schedule]\n"
+    "                             send MIDI Time Code from a JACK client\n"
     "  export-clicks FILE --cue TITLE|ID [-o OUT] [--format wav|aiff] [--rate HZ] [--bits 16|24|32]\n"
     "                             write a cue's click track as a mono WAVE or AIFF file\n"
     "                             (tollvane-cli export-clicks --help for its options)\n"
@@ -111,6 +121,11 @@ int main(int argc, char** argv) {
             return tollvane::ExportClicksCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "audio-devices") return tollvane::AudioDevicesCommand::run(rest, std::cout);
         if (arguments[0] == "import-smf") return tollvane::ImportSMFCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "midi-sources")
+            return tollvane::MidiSourcesCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "midi-monitor")
+            return tollvane::MidiMonitorCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "mtc-send") return tollvane::MtcSendCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "process-streamers")
             return tollvane::ProcessStreamersCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "relink") return tollvane::RelinkCommand::run(rest, std::cout, std::cerr);

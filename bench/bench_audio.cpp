@@ -24,6 +24,7 @@
 #include "model/CueDefaults.h"
 #include "model/CueEventCueEnd.h"
 #include "platform/UserDefaults.h"
+#include "support/JackDummyServer.h"
 
 extern char** environ;
 
@@ -126,20 +127,6 @@ void BM_exportOneHourCue(benchmark::State& state) {
 BENCHMARK(BM_exportOneHourCue)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 TOLLVANE_BENCH_TARGET(BM_exportOneHourCue, "at most 2 s, and no slower than BM_soxOneHourSine");
 
-std::optional<std::string> findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    const std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = dirs.find(':', start);
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
 // Runs a program with its output discarded; answers whether it exited 0.
 bool runQuietly(std::vector<std::string> args) {
     std::vector<char*> argv;
@@ -160,8 +147,8 @@ bool runQuietly(std::vector<std::string> args) {
 
 // The yardstick: sox writing an hour of sine at the export's rate and depth.
 void BM_soxOneHourSine(benchmark::State& state) {
-    const std::optional<std::string> sox = findProgram("sox");
-    if (!sox) {
+    const std::string sox = findProgram("sox");
+    if (sox.empty()) {
         std::printf("sox is not installed: no comparison for the one-hour export\n");
         state.SkipWithError("sox is not installed");
         for (auto _ : state) {
@@ -173,7 +160,7 @@ void BM_soxOneHourSine(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = Clock::now();
         const bool ran =
-            runQuietly({*sox, "-n", "-r", "48000", "-b", "24", path, "synth", "3600", "sine", "1000"});
+            runQuietly({sox, "-n", "-r", "48000", "-b", "24", path, "synth", "3600", "sine", "1000"});
         const std::chrono::duration<double> elapsed = Clock::now() - start;
         state.SetIterationTime(elapsed.count());
         total += elapsed.count();

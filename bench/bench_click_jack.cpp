@@ -24,10 +24,11 @@
 #include <vector>
 
 #include "BenchTargets.h"
-#include "JackDummyServer.h"
 #include "audio/TLAudioController.h"
 #include "audio/jack/JackAudioDevice.h"
 #include "platform/UserDefaults.h"
+#include "support/JackCaptureClient.h"
+#include "support/JackDummyServer.h"
 
 namespace tollvane {
 namespace {
@@ -158,13 +159,13 @@ bool waitFor(Predicate done, std::chrono::milliseconds limit) {
 }
 
 void BM_jackClickPlacement(benchmark::State& state) {
-    if (bench::findProgram("jackd").empty()) {
+    if (findProgram("jackd").empty()) {
         std::printf("jackd is not installed: skipping click placement through JACK\n");
         state.SkipWithError("jackd is not installed");
         return;
     }
     for (auto _ : state) {
-        bench::JackDummyServer server("tollvane-bench-" + std::to_string(::getpid()), kRate, kPeriod);
+        JackDummyServer server("tollvane-bench-" + std::to_string(::getpid()), kRate, kPeriod);
         std::shared_ptr<JackAudioDevice> jack;
         if (!server.started() ||
             !waitFor(
@@ -191,7 +192,7 @@ void BM_jackClickPlacement(benchmark::State& state) {
         const double allowance = TLAudioController::outputAllowance(jack->bufferFrames());
         const double rate = controller.deviceDescription().mSampleRate;
         const uint64_t runNanos = kFirstClickAfter + kClicks * kSpacing + 400'000'000;
-        bench::CaptureClient capture(server.name(), static_cast<size_t>(kRate * (runNanos / 1e9 + 2.0)));
+        CaptureClient capture(server.name(), static_cast<size_t>(kRate * (runNanos / 1e9 + 2.0)));
         if (!capture.connectTo(jack->outputPortNames()) ||
             !waitFor([&] { return capture.cyclesRecorded() >= 4; }, std::chrono::seconds(5))) {
             controller.stop();
@@ -271,7 +272,7 @@ void BM_jackClickPlacement(benchmark::State& state) {
             const auto& cycle = capture.cycle(static_cast<size_t>(recordedCycle[placement->cycle]));
             const int64_t predicted =
                 static_cast<int64_t>(cycle.recordedAt) +
-                bench::predictedClickOffset(hostTime, device->now(placement->cycle), allowance, rate);
+                predictedClickOffset(hostTime, device->now(placement->cycle), allowance, rate);
             // The nearest onset in the recording is this click's; clicks are
             // 4656 frames apart.
             const auto nearest = std::lower_bound(onsets.begin(), onsets.end(), predicted);

@@ -7,10 +7,6 @@
 // microseconds. Skipped with a message when jackd is missing.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,75 +25,18 @@
 #include "midi/jack/FFMIDIJackBackend.h"
 #include "midi/jack/MTCJackSender.h"
 #include "platform/Log.h"
-
-extern char** environ;
+#include "support/JackDummyServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using tollvane::FFMIDIJackBackend;
+using tollvane::findProgram;
+using tollvane::JackDummyServer;
 
 constexpr uint32_t kSampleRate = 48000;
 constexpr uint32_t kPeriod = 256;
 constexpr double kSecondsPerRun = 2.0;
-
-bool jackdInstalled() {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-        if (access((std::filesystem::path(directory) / "jackd").c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
-// A jackd with the dummy driver for the length of the benchmark.
-class Server {
-public:
-    Server() {
-        name_ = "tollvane-bench-" + std::to_string(getpid());
-        std::vector<std::string> arguments = {"jackd", "-n",
-                                              name_,   "--no-realtime",
-                                              "-d",    "dummy",
-                                              "-r",    std::to_string(kSampleRate),
-                                              "-p",    std::to_string(kPeriod)};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "jackd", &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            if (FFMIDIJackBackend::serverRunning(name_)) {
-                running_ = true;
-                return;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-    }
-    ~Server() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 500 && waitpid(pid_, &status, WNOHANG) == 0; ++i)
-            std::this_thread::sleep_for(10ms);
-        if (waitpid(pid_, &status, WNOHANG) == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-    }
-    bool running() const { return running_; }
-    const std::string& name() const { return name_; }
-
-private:
-    std::string name_;
-    pid_t pid_ = 0;
-    bool running_ = false;
-};
 
 double percentile(std::vector<double> values, double fraction) {
     if (values.empty()) return 0;
@@ -107,13 +46,13 @@ double percentile(std::vector<double> values, double fraction) {
 }
 
 void BM_mtcJackTimeStampError(benchmark::State& state) {
-    if (!jackdInstalled()) {
+    if (findProgram("jackd").empty()) {
         state.SkipWithError("jackd is not installed: no JACK time-stamp figures");
         return;
     }
     const tollvane::Log::Sink previousSink = tollvane::Log::setSink([](const std::string&) {});
-    Server server;
-    if (!server.running()) {
+    JackDummyServer server("tollvane-bench-" + std::to_string(getpid()), kSampleRate, kPeriod);
+    if (!server.waitUntil([&] { return FFMIDIJackBackend::serverRunning(server.name()); })) {
         tollvane::Log::setSink(previousSink);
         state.SkipWithError("jackd could not be started");
         return;

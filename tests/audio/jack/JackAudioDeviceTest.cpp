@@ -1,11 +1,7 @@
 #include "audio/jack/JackAudioDevice.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,8 +20,8 @@
 #include "platform/HostClock.h"
 #include "platform/Log.h"
 #include "platform/UserDefaults.h"
-
-extern char** environ;
+#include "support/JackCaptureClient.h"
+#include "support/JackDummyServer.h"
 
 namespace tollvane {
 namespace {
@@ -34,25 +30,13 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPoll = std::chrono::milliseconds(10);
 constexpr double kRate = 48000.0;
 constexpr uint32_t kPeriod = 256;
+constexpr jack_time_t kPeriodMicros = static_cast<jack_time_t>(kPeriod / kRate * 1e6);
+constexpr size_t kCaptureFrames = 4 * 48000;
 
 uint64_t monotonicNanos() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
-std::string findJackd() {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        const size_t end = dirs.find(':', start);
-        const std::string candidate = dirs.substr(start, end - start) + "/jackd";
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return {};
 }
 
 TEST(JackAudioDeviceClockTest, SameClockWithinToleranceElseMeasuredOffset) {
@@ -98,49 +82,21 @@ protected:
         GTEST_SKIP() << "libjack is not instrumented: its threads order our buffers through shared memory";
 #endif
 #endif
-        const std::string jackd = findJackd();
-        if (jackd.empty()) GTEST_SKIP() << "jackd is not installed";
+        if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
         static int serial = 0;
-        serverName = "tollvane-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-        std::vector<std::string> args = {jackd, "-n",    serverName, "--no-realtime",        "-d", "dummy",
-                                         "-r",  "48000", "-p",       std::to_string(kPeriod)};
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawn(&server_, jackd.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ASSERT_EQ(spawned, 0) << "cannot start jackd";
-
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!(device = JackAudioDevice::open(serverName, "tollvane-under-test"))) {
-            int status = 0;
-            if (waitpid(server_, &status, WNOHANG) == server_) {
-                server_ = 0;
-                FAIL() << "jackd exited before accepting clients";
-            }
-            if (Clock::now() > deadline) FAIL() << "jackd did not accept clients within 10 s";
-            std::this_thread::sleep_for(kPoll);
-        }
+        server_ = std::make_unique<JackDummyServer>(
+            "tollvane-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial), 48000, kPeriod);
+        serverName = server_->name();
+        ASSERT_TRUE(server_->started()) << "cannot start jackd";
+        ASSERT_TRUE(server_->waitUntil([&] {
+            device = JackAudioDevice::open(serverName, "tollvane-under-test");
+            return device != nullptr;
+        })) << "jackd did not accept clients within 10 s";
     }
 
     void TearDown() override {
         device.reset();
-        if (server_ <= 0) return;
-        kill(server_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        int status = 0;
-        while (waitpid(server_, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(server_, SIGKILL);
-                waitpid(server_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(kPoll);
-        }
+        server_.reset();
     }
 
 public:
@@ -159,94 +115,7 @@ public:
     std::shared_ptr<JackAudioDevice> device;
 
 private:
-    pid_t server_ = 0;
-};
-
-// A second client whose inputs listen to our outputs: it keeps every frame
-// it hears and each cycle's first frame and start time.
-class CaptureClient {
-public:
-    static constexpr size_t kMaxFrames = 4 * 48000;
-    static constexpr size_t kMaxCycles = kMaxFrames / 64;
-
-    struct Cycle {
-        jack_nframes_t frame;
-        jack_time_t start;
-        size_t recordedAt;  // index of its first frame in the recording
-        jack_time_t late;   // how long after its start this client ran
-    };
-
-    explicit CaptureClient(const std::string& serverName) {
-        jack_status_t status{};
-        client_ = jack_client_open("tollvane-capture",
-                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
-                                   serverName.c_str());
-        if (!client_) return;
-        for (int i = 0; i < 2; ++i) {
-            const std::string name = "in_" + std::to_string(i + 1);
-            ports_[i] =
-                jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-            samples_[i].assign(kMaxFrames, 0.0f);
-        }
-        cycles_.assign(kMaxCycles, Cycle{});
-        jack_set_process_callback(client_, &CaptureClient::process, this);
-    }
-    ~CaptureClient() {
-        if (client_) jack_client_close(client_);
-    }
-
-    bool connectTo(const std::vector<std::string>& outputs) {
-        if (!client_ || jack_activate(client_) != 0) return false;
-        for (size_t i = 0; i < 2 && i < outputs.size(); ++i) {
-            if (jack_connect(client_, outputs[i].c_str(), jack_port_name(ports_[i])) != 0) return false;
-        }
-        return true;
-    }
-    void stop() { jack_deactivate(client_); }
-
-    size_t framesRecorded() const { return frames_.load(std::memory_order_acquire); }
-    size_t cyclesRecorded() const { return cycleCount_.load(std::memory_order_acquire); }
-    const std::vector<float>& channel(int i) const { return samples_[i]; }
-    const Cycle& cycle(size_t i) const { return cycles_[i]; }
-    // Whether every cycle ran within its period: a server that is not
-    // real-time, on a loaded machine, may not, and then the graph's clients
-    // can see the timing of a later cycle than the buffer they fill.
-    bool ranOnTime() const {
-        const auto period = static_cast<jack_time_t>(kPeriod / kRate * 1e6);
-        for (size_t c = 0; c < cyclesRecorded(); ++c) {
-            if (cycles_[c].late >= period) return false;
-        }
-        return true;
-    }
-
-private:
-    static int process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<CaptureClient*>(arg);
-        const size_t at = self->frames_.load(std::memory_order_relaxed);
-        const size_t cycle = self->cycleCount_.load(std::memory_order_relaxed);
-        if (at + frames > kMaxFrames || cycle == kMaxCycles) return 0;
-        jack_nframes_t first = 0;
-        jack_time_t start = 0;
-        jack_time_t next = 0;
-        float period = 0.0f;
-        jack_get_cycle_times(self->client_, &first, &start, &next, &period);
-        const jack_time_t ran = jack_get_time();
-        self->cycles_[cycle] = Cycle{first, start, at, ran > start ? ran - start : 0};
-        for (int i = 0; i < 2; ++i) {
-            const auto* in = static_cast<const float*>(jack_port_get_buffer(self->ports_[i], frames));
-            std::copy(in, in + frames, self->samples_[i].begin() + static_cast<std::ptrdiff_t>(at));
-        }
-        self->frames_.store(at + frames, std::memory_order_release);
-        self->cycleCount_.store(cycle + 1, std::memory_order_release);
-        return 0;
-    }
-
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[2] = {nullptr, nullptr};
-    std::vector<float> samples_[2];
-    std::vector<Cycle> cycles_;
-    std::atomic<size_t> frames_{0};
-    std::atomic<size_t> cycleCount_{0};
+    std::unique_ptr<JackDummyServer> server_;
 };
 
 TEST_F(JackServerTest, TheServerIsOneStereoDevice) {
@@ -285,7 +154,7 @@ TEST_F(JackServerTest, JackTimeConvertsToTheMonotonicClock) {
 TEST_F(JackServerTest, StartAndStopWithoutCallbackIsSilent) {
     EXPECT_TRUE(device->deviceStart());
     EXPECT_TRUE(device->isRunning());
-    CaptureClient capture(serverName);
+    CaptureClient capture(serverName, kCaptureFrames);
     ASSERT_TRUE(capture.connectTo(device->outputPortNames()));
     ASSERT_TRUE(waitFor([&] { return capture.framesRecorded() >= 4 * kPeriod; }, std::chrono::seconds(5)));
     capture.stop();
@@ -297,18 +166,7 @@ TEST_F(JackServerTest, StartAndStopWithoutCallbackIsSilent) {
 // The first frame at which the controller's arithmetic starts a click for
 // `hostTime` when placed in a cycle starting at frame `frame`, host time `now`.
 int64_t predictedFirstFrame(uint64_t hostTime, uint64_t now, int64_t frame) {
-    const double dt = 1.0 / kRate;
-    const double slot =
-        TLAudioController::outputAllowance(kPeriod) - HostClock::secondsBetween(now, hostTime);
-    // Each sample adds dt before it is computed; the click's first sample
-    // (u = 0) is silent, so the first audible one follows it.
-    int64_t k = 0;
-    double value = slot + dt;
-    while (value <= 0.0) {
-        value += dt;
-        ++k;
-    }
-    return frame + k;
+    return frame + predictedClickOffset(hostTime, now, TLAudioController::outputAllowance(kPeriod), kRate);
 }
 
 // Plays one click through the controller and records it with a second
@@ -342,9 +200,9 @@ TEST_F(JackServerTest, ClickStartsAtTheFrameItsHostTimeGives) {
     std::unique_ptr<CaptureClient> recording;
     uint64_t clickTime = 0;
     for (int attempt = 0; attempt < 4 && !recording; ++attempt) {
-        auto capture = std::make_unique<CaptureClient>(serverName);
+        auto capture = std::make_unique<CaptureClient>(serverName, kCaptureFrames);
         if (!recordClick(device, *capture, clickTime)) return;
-        if (capture->ranOnTime()) recording = std::move(capture);
+        if (capture->lateCycles(kPeriodMicros) == 0) recording = std::move(capture);
     }
     if (!recording) GTEST_SKIP() << "the JACK server ran cycles late in every attempt";
     const CaptureClient& capture = *recording;

@@ -2,13 +2,9 @@
 // under a name of its own for each test and stopped afterwards. Skipped when
 // jackd is not installed.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
@@ -27,8 +23,7 @@
 #include "midi/jack/FFMIDIJackBackend.h"
 #include "platform/Log.h"
 #include "platform/SystemHostClock.h"
-
-extern char** environ;
+#include "support/JackDummyServer.h"
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
@@ -55,16 +50,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t sampleRate = 48000;
 constexpr uint32_t period = 256;
-
-bool jackdInstalled() {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-        if (access((std::filesystem::path(directory) / "jackd").c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
 
 jack_client_t* openOn(const std::string& server, const char* name) {
     jack_status_t status{};
@@ -154,59 +139,25 @@ struct Arrival {
 class JackMidiBackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!jackdInstalled()) GTEST_SKIP() << "jackd is not installed";
+        if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
         static std::atomic<int> serial{0};
         server_ = "tollvane-test-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-        const std::string argv0 = "jackd";
-        std::vector<std::string> arguments = {"jackd", "-n",
-                                              server_, "--no-realtime",
-                                              "-d",    "dummy",
-                                              "-r",    std::to_string(sampleRate),
-                                              "-p",    std::to_string(period)};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawnp(&jackd_, "jackd", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) GTEST_SKIP() << "jackd could not be started";
-
+        jackd_ = std::make_unique<JackDummyServer>(server_, sampleRate, period);
+        if (!jackd_->started()) GTEST_SKIP() << "jackd could not be started";
         previousSink_ = Log::setSink([this](const std::string& line) {
             std::lock_guard lock(mutex_);
             logged_.push_back(line);
         });
-        const auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline) {
-            if (FFMIDIJackBackend::serverRunning(server_)) return;
-            int status = 0;
-            if (waitpid(jackd_, &status, WNOHANG) == jackd_) {
-                jackd_ = 0;
-                GTEST_SKIP() << "jackd exited at start-up";
-            }
-            std::this_thread::sleep_for(10ms);
+        if (!jackd_->waitUntil([&] { return FFMIDIJackBackend::serverRunning(server_); })) {
+            if (!jackd_->alive()) GTEST_SKIP() << "jackd exited at start-up";
+            FAIL() << "jackd did not accept clients within 10 s";
         }
-        FAIL() << "jackd did not accept clients within 10 s";
     }
 
     void TearDown() override {
         backend_.reset();
         sender_.reset();
-        if (jackd_ > 0) {
-            kill(jackd_, SIGTERM);
-            const auto deadline = Clock::now() + 5s;
-            int status = 0;
-            while (waitpid(jackd_, &status, WNOHANG) == 0) {
-                if (Clock::now() > deadline) {
-                    kill(jackd_, SIGKILL);
-                    waitpid(jackd_, &status, 0);
-                    break;
-                }
-                std::this_thread::sleep_for(5ms);
-            }
-        }
+        jackd_.reset();
         Log::setSink(previousSink_);
     }
 
@@ -260,7 +211,7 @@ protected:
     }
 
     std::string server_;
-    pid_t jackd_ = 0;
+    std::unique_ptr<JackDummyServer> jackd_;
     Log::Sink previousSink_;
     std::unique_ptr<FFMIDIJackBackend> backend_;
     std::unique_ptr<Sender> sender_;

@@ -6,12 +6,8 @@
 // at, and the running timecodes must follow each other frame by frame.
 // Skipped when jackd is not installed.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,9 +36,9 @@
 #include "playback/PlaybackApplication.h"
 #include "playback/SyncController.h"
 #include "playback/TLEventController.h"
+#include "support/JackDummyServer.h"
+#include "support/PrivateSettings.h"
 #include "timebase/EMTimecode.h"
-
-extern char** environ;
 
 namespace tollvane {
 namespace {
@@ -54,24 +50,7 @@ constexpr uint32_t kSampleRate = 48000;
 constexpr uint32_t kPeriod = 256;
 
 // Documents made here save nothing, but the core may write settings.
-const bool kPrivateSettings = [] {
-    if (::getenv("TOLLVANE_CONFIG_DIR")) return true;
-    static std::string folder = std::filesystem::temp_directory_path().string() + "/tollvane-mtc-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) return false;
-    ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
-    std::atexit([] { std::filesystem::remove_all(folder); });
-    return true;
-}();
-
-bool jackdInstalled() {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-    std::string directory;
-    while (std::getline(directories, directory, ':')) {
-        if (access((std::filesystem::path(directory) / "jackd").c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
+const std::string kSettingsFolder = usePrivateSettingsFolder("tollvane-mtc-tests");
 
 // Hands every batch on to the controller, keeping the quarter frames' stamps.
 struct Tap : FFMIDIMessageDestination {
@@ -109,57 +88,25 @@ struct Timecodes : PlaybackApplication {
 class MTCEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(kPrivateSettings);
-        if (!jackdInstalled()) GTEST_SKIP() << "jackd is not installed";
+        ASSERT_FALSE(kSettingsFolder.empty());
+        if (findProgram("jackd").empty()) GTEST_SKIP() << "jackd is not installed";
         server_ = "tollvane-mtc-" + std::to_string(getpid());
-        std::vector<std::string> arguments = {"jackd", "-n",
-                                              server_, "--no-realtime",
-                                              "-d",    "dummy",
-                                              "-r",    std::to_string(kSampleRate),
-                                              "-p",    std::to_string(kPeriod)};
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const int spawned = posix_spawnp(&jackd_, "jackd", &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) GTEST_SKIP() << "jackd could not be started";
+        jackd_ = std::make_unique<JackDummyServer>(server_, kSampleRate, kPeriod);
+        if (!jackd_->started()) GTEST_SKIP() << "jackd could not be started";
         previousSink_ = Log::setSink([](const std::string&) {});
-        const auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline) {
-            if (FFMIDIJackBackend::serverRunning(server_)) return;
-            int status = 0;
-            if (waitpid(jackd_, &status, WNOHANG) == jackd_) {
-                jackd_ = 0;
-                GTEST_SKIP() << "jackd exited at start-up";
-            }
-            std::this_thread::sleep_for(10ms);
+        if (!jackd_->waitUntil([&] { return FFMIDIJackBackend::serverRunning(server_); })) {
+            if (!jackd_->alive()) GTEST_SKIP() << "jackd exited at start-up";
+            FAIL() << "jackd did not accept clients within 10 s";
         }
-        FAIL() << "jackd did not accept clients within 10 s";
     }
 
     void TearDown() override {
-        if (jackd_ > 0) {
-            kill(jackd_, SIGTERM);
-            const auto deadline = Clock::now() + 5s;
-            int status = 0;
-            while (waitpid(jackd_, &status, WNOHANG) == 0) {
-                if (Clock::now() > deadline) {
-                    kill(jackd_, SIGKILL);
-                    waitpid(jackd_, &status, 0);
-                    break;
-                }
-                std::this_thread::sleep_for(5ms);
-            }
-        }
+        jackd_.reset();
         if (previousSink_) Log::setSink(previousSink_);
     }
 
     std::string server_;
-    pid_t jackd_ = 0;
+    std::unique_ptr<JackDummyServer> jackd_;
     Log::Sink previousSink_;
 };
 

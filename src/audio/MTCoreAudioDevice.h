@@ -26,6 +26,27 @@
 namespace tollvane {
 
 struct AudioStreamBasicDescription {
+    static constexpr uint32_t kFormatLinearPCM = 0x6c70636d;  // 'lpcm'
+    static constexpr uint32_t kFlagIsFloat = 1u << 0;
+    static constexpr uint32_t kFlagIsPacked = 1u << 3;
+    static constexpr uint32_t kFlagIsNonInterleaved = 1u << 5;
+
+    // 32-bit float linear PCM: `channels` interleaved in one buffer, or one
+    // channel per buffer when `nonInterleaved`.
+    static AudioStreamBasicDescription linearFloat(double sampleRate, uint32_t channels,
+                                                   bool nonInterleaved) {
+        AudioStreamBasicDescription format;
+        format.mSampleRate = sampleRate;
+        format.mFormatID = kFormatLinearPCM;
+        format.mFormatFlags = kFlagIsFloat | kFlagIsPacked | (nonInterleaved ? kFlagIsNonInterleaved : 0u);
+        format.mBytesPerFrame = (nonInterleaved ? 1u : channels) * static_cast<uint32_t>(sizeof(float));
+        format.mFramesPerPacket = 1;
+        format.mBytesPerPacket = format.mBytesPerFrame;
+        format.mChannelsPerFrame = channels;
+        format.mBitsPerChannel = 32;
+        return format;
+    }
+
     double mSampleRate = 0.0;
     uint32_t mFormatID = 0;
     uint32_t mFormatFlags = 0;

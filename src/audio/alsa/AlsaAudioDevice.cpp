@@ -14,8 +14,6 @@ namespace tollvane {
 
 namespace {
 
-constexpr uint32_t kLinearPCM = 0x6c70636d;  // 'lpcm'
-constexpr uint32_t kFloatPackedNonInterleaved = (1u << 0) | (1u << 3) | (1u << 5);
 constexpr uint32_t kIDMask = 0x7fffffff;
 
 // Set on RtAudio's thread the first time it calls us: RtAudio reports
@@ -100,16 +98,7 @@ double AlsaAudioDevice::sampleRate() const {
 AudioStreamBasicDescription AlsaAudioDevice::streamDescriptionForChannel(
     uint32_t channel, MTCoreAudioDirection direction) const {
     if (channel >= channelsForDirection(direction)) return {};
-    AudioStreamBasicDescription description;
-    description.mSampleRate = sampleRate();
-    description.mFormatID = kLinearPCM;
-    description.mFormatFlags = kFloatPackedNonInterleaved;
-    description.mBytesPerPacket = sizeof(float);
-    description.mFramesPerPacket = 1;
-    description.mBytesPerFrame = sizeof(float);
-    description.mChannelsPerFrame = 1;
-    description.mBitsPerChannel = 32;
-    return description;
+    return AudioStreamBasicDescription::linearFloat(sampleRate(), 1, true);
 }
 
 void AlsaAudioDevice::setIOProc(IOProc proc, void* clientData) {

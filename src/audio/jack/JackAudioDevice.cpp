@@ -13,8 +13,6 @@ namespace tollvane {
 
 namespace {
 
-constexpr uint32_t kLinearPCM = 0x6c70636d;  // 'lpcm'
-constexpr uint32_t kFloatPackedNonInterleaved = (1u << 0) | (1u << 3) | (1u << 5);
 // Two readings of one clock taken this close together agree to within the
 // time between them; anything beyond this is a different clock.
 constexpr int64_t kSameClockTolerance = 1'000'000;
@@ -159,16 +157,7 @@ uint32_t JackAudioDevice::channelsForDirection(MTCoreAudioDirection direction) c
 AudioStreamBasicDescription JackAudioDevice::streamDescriptionForChannel(
     uint32_t channel, MTCoreAudioDirection direction) const {
     if (direction != MTCoreAudioDirection::kOutput || channel >= ports_.size()) return {};
-    AudioStreamBasicDescription description;
-    description.mSampleRate = sampleRate();
-    description.mFormatID = kLinearPCM;
-    description.mFormatFlags = kFloatPackedNonInterleaved;
-    description.mBytesPerPacket = sizeof(float);
-    description.mFramesPerPacket = 1;
-    description.mBytesPerFrame = sizeof(float);
-    description.mChannelsPerFrame = 1;
-    description.mBitsPerChannel = 32;
-    return description;
+    return AudioStreamBasicDescription::linearFloat(sampleRate(), 1, true);
 }
 
 void JackAudioDevice::setIOProc(IOProc proc, void* clientData) {

@@ -5,14 +5,6 @@
 
 namespace tollvane {
 
-namespace {
-
-// Linear PCM, 32-bit float, packed, as the streams carry it.
-constexpr uint32_t kFormatLinearPCM = 0x6c70636d;  // 'lpcm'
-constexpr uint32_t kFormatFlagsFloatPacked = 1u | 8u;
-
-}  // namespace
-
 OfflineAudioDevice::OfflineAudioDevice(uint32_t deviceID, std::string name,
                                        std::vector<uint32_t> streamChannels, double sampleRate,
                                        uint32_t bufferFrames, const HostClock& clock)
@@ -43,16 +35,7 @@ AudioStreamBasicDescription OfflineAudioDevice::streamDescriptionForChannel(
     if (direction != MTCoreAudioDirection::kOutput) return {};
     for (uint32_t channels : streamChannels_) {
         if (channel < channels) {
-            AudioStreamBasicDescription format;
-            format.mSampleRate = sampleRate_;
-            format.mFormatID = kFormatLinearPCM;
-            format.mFormatFlags = kFormatFlagsFloatPacked;
-            format.mBytesPerFrame = channels * static_cast<uint32_t>(sizeof(float));
-            format.mFramesPerPacket = 1;
-            format.mBytesPerPacket = format.mBytesPerFrame;
-            format.mChannelsPerFrame = channels;
-            format.mBitsPerChannel = 32;
-            return format;
+            return AudioStreamBasicDescription::linearFloat(sampleRate_, channels, false);
         }
         channel -= channels;
     }

@@ -1,10 +1,12 @@
 #pragma once
 
 // Points the program's settings (user defaults, autosaves) at a folder of
-// the test program's own, never the user's, and removes it at exit; when
-// TOLLVANE_CONFIG_DIR is already set (scripts/test sets it) that folder
-// serves. Answers the folder. Call it before anything reads the defaults,
-// e.g. from a namespace-scope initialiser.
+// the test program's own and removes it at exit. Always a new folder, even
+// when TOLLVANE_CONFIG_DIR is set: scripts/test sets one for the whole run,
+// and ctest runs test programs side by side, so a shared folder would let
+// one program's defaults leak into another's. Answers the folder. Call it
+// before anything reads the defaults, e.g. from a namespace-scope
+// initialiser.
 
 #include <stdlib.h>
 
@@ -15,7 +17,6 @@
 namespace tollvane {
 
 inline std::string usePrivateSettingsFolder(const std::string& name) {
-    if (const char* given = ::getenv("TOLLVANE_CONFIG_DIR"); given && *given) return given;
     static std::string folder;
     folder = std::filesystem::temp_directory_path().string() + "/" + name + "-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) return std::filesystem::temp_directory_path().string();

@@ -144,6 +144,7 @@ public:
 
     // The window's status bar (not retained; null: messages are dropped).
     void setStatusDisplay(DocumentStatusDisplay* display) { statusDisplay_ = display; }
+    DocumentStatusDisplay* statusDisplay() const { return statusDisplay_; }
     // "Wrong framerate" for 0.5 s.
     void receivedAtWrongFramerate();
     // A cue's bar-number offset changed (the views redraw their bar numbers).

@@ -12,6 +12,7 @@
 
 #include "document/CSVParser.h"
 #include "document/TextEncodingDetector.h"
+#include "platform/UTF8.h"
 
 using namespace tollvane;
 
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     split(bytes, delimiter);
     const TextEncodingDetector::Result decoded = TextEncodingDetector::stringFromBytes(bytes);
     if (decoded.ok()) {
-        check(TextEncodingDetector::isValidUTF8(decoded.text));
+        check(UTF8::isValid(decoded.text));
         split(decoded.text, delimiter);
     } else {
         check(decoded.text.empty());

@@ -280,7 +280,9 @@ void TLMIDIController::emitTimecode(int32_t ff, int64_t framesBefore) {
         EMTimecode::timecodeWithFramerate(projectFramerateRecord(), static_cast<int32_t>(hh_),
                                           static_cast<int32_t>(mm_), static_cast<int32_t>(ss_), ff);
     if (framesBefore != 0) timecode->subtractFrames(framesBefore);
+    fromQuarterFrames_ = true;
     setLastReceivedTimecode(*timecode);
+    fromQuarterFrames_ = false;
 }
 
 void TLMIDIController::setLastReceivedTimecode(const EMTimecode& timecode) {
@@ -291,13 +293,26 @@ void TLMIDIController::setLastReceivedTimecode(const EMTimecode& timecode) {
     timeAtLastMTCMessage_ = wallClock_();
     lastReceivedTimecode_ = timecode.copy();
     PlaybackApplication::current().setLastReceivedTimecode(*lastReceivedTimecode_);
+    const uint64_t at = fromQuarterFrames_ ? frameStartHostTime(timecode) : hostClock_.now();
     if (mtcValidMask_ == kCompleteMask) {
-        syncController().setCurrentTimecode(timecode, true, lastReceivedMTCTimeStamp_);
+        syncController().setCurrentTimecode(timecode, true, at);
         mtcBeingReceived_ = true;
     } else {
         // The first cycle is not complete yet: show the position without running.
-        syncController().setCurrentTimecode(timecode, false);
+        syncController().setCurrentTimecode(timecode, false, at);
     }
+}
+
+// A cycle's timecode names the frame in which its first piece went out. It
+// goes out with the last piece, 1.75 frames after that frame began; halfway,
+// the fourth piece sends the frame before, also 1.75 frames after it began.
+// Time is anchored where the named frame began: anchored at the message,
+// everything that follows MTC would run 1.75 frames late.
+uint64_t TLMIDIController::frameStartHostTime(const EMTimecode& timecode) const {
+    const EMTimecodeFramerate& rate = timecode.framerate();
+    const double frameSeconds = (rate.videoSpeed ? 1.001 : 1.0) / rate.fps;
+    const uint64_t lag = HostClock::ticksFromSeconds(kAnchorLagFrames * frameSeconds);
+    return lastReceivedMTCTimeStamp_ > lag ? lastReceivedMTCTimeStamp_ - lag : lastReceivedMTCTimeStamp_;
 }
 
 void TLMIDIController::checkSync() {

@@ -71,6 +71,8 @@ public:
     static constexpr double kMTCStopTimeout = 0.1;
     // mtcValidMask when every piece that carries a high nibble was seen.
     static constexpr uint32_t kCompleteMask = 15;
+    // How long after the frame it names a running timecode arrives.
+    static constexpr double kAnchorLagFrames = 1.75;
 
     // Seconds since the platform's reference date (2001-01-01 UTC).
     static double systemWallClock();
@@ -200,6 +202,8 @@ private:
     void controlChangeReceived(uint8_t controller, uint8_t value);
     // The registers' timecode with `ff` as its frame, `framesBefore` frames earlier.
     void emitTimecode(int32_t ff, int64_t framesBefore = 0);
+    // The host time at which the frame `timecode` names began.
+    uint64_t frameStartHostTime(const EMTimecode& timecode) const;
     // Full frame or MMC locate; answers whether the message was one (and is finished).
     bool mtcSysexReceived(const uint8_t* bytes, size_t length);
     void takeSysexTimecode(const SysexTimecode& timecode, bool withBits, uint32_t bits);
@@ -248,6 +252,8 @@ private:
     double timeAtLastMTCMessage_ = 0.0;
     uint32_t mtcValidMask_ = 0;
     bool mtcBeingReceived_ = false;
+    // While a timecode assembled from quarter frames is handed on.
+    bool fromQuarterFrames_ = false;
     bool mtcOnline_ = false;
     bool MTCOfflineForRehearsal_ = false;
     bool mscOnline_ = false;

@@ -185,6 +185,19 @@ TEST(TLMIDIControllerRateTest, RateCodesMatchFramesPerSecondAndDropFrameOnly) {
     }
 }
 
+// A cycle names the frame its first piece went out in and is complete 1.75
+// frames later: time must run from where that frame began, not from the
+// message, or everything chased runs 1.75 frames late.
+TEST_F(TLMIDIControllerTest, TimeRunsFromWhereTheNamedFrameBegan) {
+    start();
+    quarterFrames(1, 0, 0, 0, kRate25);
+    quarterFrames(1, 0, 0, 2, kRate25);
+    ASSERT_TRUE(sync.isPlaying());
+    const uint64_t lastPiece = loop.clock().now() - HostClock::ticksFromSeconds(0.01);
+    // Frame 2 began 1.75 frames before the last piece: 3.75 frames past the hour.
+    EXPECT_NEAR(sync.timecodeAtHostTime(lastPiece)->secondsFromZero(), 3600.0 + 3.75 / 25.0, 0.001);
+}
+
 TEST_F(TLMIDIControllerTest, AStreamStartingAtPieceFourRunsFromTheNextPieceThree) {
     start();
     quarterFrames(1, 0, 0, 0, kRate25, 4, 7);

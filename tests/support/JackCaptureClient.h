@@ -58,6 +58,17 @@ public:
         }
         return true;
     }
+    // The full names of the audio outputs whose names match `pattern` (a
+    // regular expression, as JACK takes it).
+    std::vector<std::string> outputsMatching(const std::string& pattern) const {
+        std::vector<std::string> names;
+        if (!client_) return names;
+        const char** ports =
+            jack_get_ports(client_, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
+        for (const char** port = ports; ports && *port; ++port) names.emplace_back(*port);
+        if (ports) jack_free(ports);
+        return names;
+    }
     void stop() {
         if (client_) jack_deactivate(client_);
     }

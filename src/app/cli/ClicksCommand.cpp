@@ -98,6 +98,9 @@ struct Click {
     double position = 0.0;
     std::string barBeat;
     std::string timecode;
+    // Exact seconds of timecode (from 0:00:00:00), for tools that place clicks
+    // closer than a frame.
+    std::optional<double> timecodeSeconds;
     bool sounds = false;  // audible clicks
     int64_t holes = 0;    // visual clicks: the punch's holes, 0 without a punch
 };
@@ -410,6 +413,9 @@ Click describe(const Cue& cue, double position) {
     click.barBeat = cue.barBeatStringForTimeStamp(position - Cue::kPrerollBeats);
     const std::shared_ptr<EMTimecode> timecode = cue.timecodeForPrerollShiftedBeats(position);
     click.timecode = timecode ? timecode->stringRepresentation() : "-";
+    if (const auto sync = cue.syncTimecode())
+        click.timecodeSeconds =
+            sync->secondsFromZero() + cue.secondsFromSyncPointForPrerollShiftedBeats(position);
     return click;
 }
 
@@ -493,6 +499,7 @@ nlohmann::ordered_json clickJson(const Click& click, bool audible) {
     json["position"] = click.position;
     json["barBeat"] = click.barBeat;
     json["timecode"] = click.timecode;
+    if (click.timecodeSeconds) json["timecodeSeconds"] = *click.timecodeSeconds;
     if (audible) {
         json["sounds"] = click.sounds;
     } else {

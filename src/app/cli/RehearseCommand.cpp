@@ -10,11 +10,15 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "app/Engine.h"
 #include "app/cli/CommandLineError.h"
 #include "app/cli/CommandLineOptions.h"
 #include "app/cli/DocumentCommands.h"
+#include "app/cli/EventDescriptions.h"
+#include "app/cli/LiveSession.h"
 #include "document/Document.h"
 #include "model/Cue.h"
+#include "model/CueArrayController.h"
 #include "platform/BlockingRunLoop.h"
 #include "platform/HostClock.h"
 #include "platform/ManualHostClock.h"
@@ -44,13 +48,17 @@ constexpr double kVirtualStep = 0.001;
 constexpr int kStepsPerSyncPass = 50;
 // Lets the cues' deferred rebuilds and the transport's parking settle.
 constexpr double kSettleSeconds = 0.5;
+// How long a rehearsal on virtual time runs unless told.
+constexpr double kVirtualSeconds = 20.0;
 
 struct Options {
     std::optional<std::string> file;
     std::optional<std::string> cue;
     std::optional<std::string> from;
-    double seconds = 20.0;
+    std::optional<double> seconds;
     bool realtime = false;
+    bool pickup = false;
+    LiveSession::Options live;
     bool help = false;
     CommandLineAlertPresenter::Switches switches;
 };
@@ -72,7 +80,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     reader.value("--cue", [&](const std::string& value) { options.cue = value; })
         .value("--from", [&](const std::string& value) { options.from = value; })
         .value("--seconds", [&](const std::string& value) { options.seconds = parseSeconds(value); })
-        .flag("--realtime", options.realtime);
+        .flag("--realtime", options.realtime)
+        .flag("--pickup", options.pickup);
+    LiveSession::addOptions(reader, options.live);
     options.help = !reader.parse(arguments, 1, 1, "a document FILE");
     if (options.help) return options;
     options.file = reader.operands()[0];
@@ -128,16 +138,6 @@ private:
     std::vector<Entry> entries_;
 };
 
-std::string format(const char* pattern, double a, double b = 0.0, double c = 0.0) {
-    char text[128];
-    std::snprintf(text, sizeof text, pattern, a, b, c);
-    return text;
-}
-
-std::string colour(float red, float green, float blue) {
-    return format("rgb %.2f %.2f %.2f", red, green, blue);
-}
-
 // The application a scoring stage would run, reduced to a list of what it
 // was asked to show and sound.
 class RehearsalApplication final : public PlaybackApplication {
@@ -146,9 +146,7 @@ public:
 
     void addStreamerWithRed(float red, float green, float blue, double feet, int size,
                             double skippingSeconds) override {
-        std::string what = format("streamer %.1f ft, size %.0f, ", feet, size) + colour(red, green, blue);
-        if (skippingSeconds > 0.0) what += format(", %.3f s already run", skippingSeconds);
-        add(std::move(what));
+        add(EventDescriptions::streamer(red, green, blue, feet, size, skippingSeconds));
     }
     void addPunchWithHoles(int holes, float red, float green, float blue, int size) override {
         addPunchWithHoles(holes, red, green, blue, size, 0.0);
@@ -156,15 +154,13 @@ public:
     void addPunchWithHoles(int holes, float red, float green, float blue, int size,
                            double afterDelay) override {
         timeline_.add(clock_.now() + HostClock::ticksFromSeconds(afterDelay),
-                      format(holes == 1 ? "punch, %.0f hole, size %.0f, " : "punch, %.0f holes, size %.0f, ",
-                             holes, size) +
-                          colour(red, green, blue));
+                      EventDescriptions::punch(holes, red, green, blue, size));
     }
     void cancelAllPunches() override {
         if (timeline_.cancelAfter(clock_.now(), "punch") > 0) add("punches cancelled");
     }
     void addBeepsWithTime(double time, int count, bool punches) override {
-        add(format("%.0f beeps over %.2f s", count, time) + (punches ? ", with punches" : ""));
+        add(EventDescriptions::beeps(time, count, punches));
     }
     void addClickWithVolume(double) override { add("live click"); }
     void setCueStart() override { add("cue start"); }
@@ -211,7 +207,7 @@ private:
 // reach installed for as long as they live.
 class Rehearsal {
 public:
-    Rehearsal(const HostClock& clock, EMTimecodeFramerate rate, bool threads)
+    Rehearsal(const HostClock& clock, EMTimecodeFramerate rate)
         : timeline_(sync_, clock.now()),
           application_(std::make_shared<RehearsalApplication>(timeline_, clock)),
           clicks_(timeline_, clock),
@@ -224,20 +220,18 @@ public:
               std::make_shared<RehearsalEnvironment>(transport_, cues_, sync_, events_, rate))) {
         sync_.setCueController(&cues_);
         sync_.setAudioController(&clicks_);
-        sync_.setSyncThreadEnabled(threads);
-        if (!threads) {
-            // No player thread either: the virtual clock hands out the user
-            // events (Rehearsal::deliver).
-            cues_.setPlayerFactory([this, &clock](Cue& cue) -> std::unique_ptr<FFMusicPlayer> {
-                auto sequence = cue.sequence();
-                if (!sequence) return nullptr;
-                sequence->setUserEventDestination(&events_);
-                auto player = std::make_unique<FFMusicPlayer>(clock, MusicPlayer::Delivery::stepped);
-                player->setSequence(sequence);
-                player->goToTime(0.0);
-                return player;
-            });
-        }
+        sync_.setSyncThreadEnabled(false);
+        // No player thread either: the virtual clock hands out the user
+        // events (Rehearsal::deliver).
+        cues_.setPlayerFactory([this, &clock](Cue& cue) -> std::unique_ptr<FFMusicPlayer> {
+            auto sequence = cue.sequence();
+            if (!sequence) return nullptr;
+            sequence->setUserEventDestination(&events_);
+            auto player = std::make_unique<FFMusicPlayer>(clock, MusicPlayer::Delivery::stepped);
+            player->setSequence(sequence);
+            player->goToTime(0.0);
+            return player;
+        });
     }
 
     ~Rehearsal() {
@@ -271,18 +265,19 @@ private:
     std::shared_ptr<CueEnvironment> previousEnvironment_;
 };
 
-void start(Rehearsal& rehearsal, const std::shared_ptr<EMTimecode>& from) {
+void start(TransportController& transport, SyncController& sync, const std::shared_ptr<EMTimecode>& from) {
     if (from) {
-        rehearsal.sync().rehearseFromTimecode(*from);
+        sync.rehearseFromTimecode(*from);
     } else {
-        rehearsal.transport().setRehearsalActive(true);
+        transport.setRehearsalActive(true);
     }
 }
 
 void runVirtual(Rehearsal& rehearsal, ManualRunLoop& loop, const std::shared_ptr<EMTimecode>& from,
-                double seconds) {
+                bool pickup, double seconds) {
+    if (pickup) rehearsal.transport().setPickupActive(true);
     loop.advance(kSettleSeconds);
-    start(rehearsal, from);
+    start(rehearsal.transport(), rehearsal.sync(), from);
     const uint64_t end = loop.clock().now() + HostClock::ticksFromSeconds(seconds);
     while (loop.clock().now() < end) {
         rehearsal.sync().runSyncPass();
@@ -293,14 +288,6 @@ void runVirtual(Rehearsal& rehearsal, ManualRunLoop& loop, const std::shared_ptr
     }
     rehearsal.transport().setRehearsalActive(false);
     loop.runPending();
-}
-
-void runRealtime(Rehearsal& rehearsal, BlockingRunLoop& loop, const std::shared_ptr<EMTimecode>& from,
-                 double seconds) {
-    loop.runUntil(loop.now() + kSettleSeconds);
-    start(rehearsal, from);
-    loop.runUntil(loop.now() + seconds);
-    rehearsal.transport().setRehearsalActive(false);
 }
 
 // HH:MM:SS:FF, with ':' ';' or '.' between the fields.
@@ -324,26 +311,78 @@ std::shared_ptr<EMTimecode> parseFrom(const Options& options, EMTimecodeFramerat
     return EMTimecode::timecodeWithFramerate(rate, *options.from);
 }
 
+int rehearseVirtually(const Options& options, ManualRunLoop& loop, const std::shared_ptr<Cue>& cue,
+                      EMTimecodeFramerate rate, const std::shared_ptr<EMTimecode>& from, std::ostream& out) {
+    const double seconds = options.seconds.value_or(kVirtualSeconds);
+    Rehearsal rehearsal(HostClock::shared(), rate);
+    rehearsal.cues().setSelectedCue(cue);
+    out << "Rehearsing \"" << DocumentCommands::printable(cue->title()) << "\" (cue " << cue->cueID()
+        << ") of " << *options.file << " for " << EventDescriptions::format("%.1f", seconds)
+        << " s of virtual time\n";
+    runVirtual(rehearsal, loop, from, options.pickup, seconds);
+    rehearsal.timeline().print(out);
+    return 0;
+}
+
+// Whether the running rehearsal has reached the cue's end.
+bool pastCueEnd(SyncController& sync, const Cue& cue) {
+    const auto end = cue.cueEndTimecode();
+    const auto now = sync.timecodeAtHostTime(HostClock::shared().now());
+    return end && now && now->framesFromZero() >= end->framesFromZero();
+}
+
+int rehearseLive(Options options, const std::shared_ptr<Document>& document, const std::shared_ptr<Cue>& cue,
+                 const std::shared_ptr<EMTimecode>& from, std::ostream& out, std::ostream& err) {
+    document->cueController().setSelectedObjects({cue});
+    LiveSession session(out, err);
+    options.live.seconds = options.seconds.value_or(0.0);
+    options.live.stopOnKey = true;
+    session.start(*options.file, document, options.live);
+    Engine& engine = session.engine();
+    if (options.pickup) engine.transportController().setPickupActive(true);
+    session.settle(kSettleSeconds);
+    start(engine.transportController(), engine.syncController(), from);
+    const std::string why = session.run([&] {
+        SyncController& sync = engine.syncController();
+        return !sync.rehearsalActive() || pastCueEnd(sync, *cue);
+    });
+    session.stop(why == "finished" ? "rehearsal ended" : why);
+    return 0;
+}
+
 }  // namespace
 
 const char* RehearseCommand::usage() {
-    return "usage: tollvane-cli rehearse FILE --cue TITLE|ID [--from TIMECODE] [--seconds N] [--realtime]\n"
+    return "usage: tollvane-cli rehearse FILE --cue TITLE|ID [--from TIMECODE] [--pickup] [--seconds N]\n"
+           "                             [--realtime [--midi NAME] [--audio NAME] [--output "
+           "DEVICE:CHANNEL[:stereo]]]\n"
            "\n"
            "Rehearses one cue of a document as the transport does: from just before the\n"
            "cue's rehearsal start (the count-off into its playback start), or from\n"
-           "--from TIMECODE, for N seconds (20 by default). Prints, in time order, every\n"
-           "click, streamer, punch, beep run, cue start, overlay text and status change:\n"
-           "seconds from the start of the run, the timecode, and what it was.\n"
+           "--from TIMECODE; --pickup rehearses with the transport's pickup settings.\n"
            "\n"
-           "By default the rehearsal runs on virtual time and prints at once; --realtime\n"
-           "runs it on the system clock with the sync and player threads, taking N seconds.\n"
+           "By default the rehearsal runs on virtual time for N seconds (20 by default) and\n"
+           "prints at once, in time order, every click, streamer, punch, beep run, cue start,\n"
+           "overlay text and status change: seconds from the start of the run, the\n"
+           "timecode, and what it was.\n"
+           "\n"
+           "--realtime rehearses live, as the program does: the click and beeps play on the\n"
+           "audio output, and a line is printed for each streamer, punch, beep run and cue\n"
+           "start as it happens (host time in seconds, timecode, what) under a live status\n"
+           "line, as chase prints them. It stops at the cue's end, after --seconds, on any\n"
+           "key at the terminal, or on Ctrl-C.\n"
            "Latency compensation comes from the user defaults \"latencyCompensation\" and\n"
            "\"latencyCompensationAudio\".\n"
            "\n"
            "  --cue TITLE|ID   the cue: its ID, its exact title, or the one title holding the text\n"
            "  --from TIMECODE  start there instead of before the rehearsal start\n"
-           "  --seconds N      how long to run (default 20)\n"
-           "  --realtime       run on the system clock\n";
+           "  --pickup         use the pickup settings (Pickup on the transport)\n"
+           "  --seconds N      how long to run (virtual time: 20 by default)\n"
+           "  --realtime       rehearse live on the system clock\n"
+           "  --midi NAME      live: the MIDI system, jack, alsa, loopback or none\n"
+           "  --audio NAME     live: the audio system, jack, alsa or null\n"
+           "  --output DEVICE:CHANNEL[:stereo]\n"
+           "                   live: play on this output (see audio-devices; channels from 1)\n";
 }
 
 int RehearseCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
@@ -352,45 +391,27 @@ int RehearseCommand::run(const std::vector<std::string>& arguments, std::ostream
         out << usage() << "\n" << DocumentCommands::alertSwitchesUsage();
         return 0;
     }
-    std::unique_ptr<ManualRunLoop> virtualLoop;
-    std::unique_ptr<BlockingRunLoop> realLoop;
-    if (options.realtime) {
-        realLoop = std::make_unique<BlockingRunLoop>();
-    } else {
-        virtualLoop = std::make_unique<ManualRunLoop>(kVirtualStart);
-    }
-    RunLoop* loop = options.realtime ? static_cast<RunLoop*>(realLoop.get()) : virtualLoop.get();
-    RunLoop* previousLoop = RunLoop::setMain(loop);
-    const HostClock* previousClock = options.realtime ? nullptr : HostClock::setShared(&virtualLoop->clock());
+    // Virtual time is in place before the document opens, so that its cues'
+    // rebuilds run on it.
+    std::optional<ManualRunLoop> virtualLoop;
+    if (!options.realtime) virtualLoop.emplace(kVirtualStart);
     struct Restore {
         RunLoop* loop;
         const HostClock* clock;
-        bool restoreClock;
         ~Restore() {
             RunLoop::setMain(loop);
-            if (restoreClock) HostClock::setShared(clock);
+            HostClock::setShared(clock);
         }
-    } restore{previousLoop, previousClock, !options.realtime};
-
+    } restore{virtualLoop ? RunLoop::setMain(&*virtualLoop) : RunLoop::mainIfInstalled(),
+              virtualLoop ? HostClock::setShared(&virtualLoop->clock()) : &HostClock::shared()};
     try {
         DocumentCommands::Session session(options.switches, err);
         const std::shared_ptr<Document> document = session.open(*options.file);
         const std::shared_ptr<Cue> cue = DocumentCommands::findCue(*document, *options.file, *options.cue);
         const EMTimecodeFramerate rate = session.environment().projectFramerate();
         const std::shared_ptr<EMTimecode> from = parseFrom(options, rate);
-
-        Rehearsal rehearsal(HostClock::shared(), rate, options.realtime);
-        rehearsal.cues().setSelectedCue(cue);
-        out << "Rehearsing \"" << DocumentCommands::printable(cue->title()) << "\" (cue " << cue->cueID()
-            << ") of " << *options.file << " for " << format("%.1f", options.seconds) << " s"
-            << (options.realtime ? "" : " of virtual time") << "\n";
-        if (options.realtime) {
-            runRealtime(rehearsal, *realLoop, from, options.seconds);
-        } else {
-            runVirtual(rehearsal, *virtualLoop, from, options.seconds);
-        }
-        rehearsal.timeline().print(out);
-        return 0;
+        if (options.realtime) return rehearseLive(options, document, cue, from, out, err);
+        return rehearseVirtually(options, *virtualLoop, cue, rate, from, out);
     } catch (const CommandLineError&) {
         throw;
     } catch (const std::exception& error) {

@@ -8,8 +8,10 @@
 
 #include "TollvaneVersion.h"
 #include "app/cli/AudioDevicesCommand.h"
+#include "app/cli/ChaseCommand.h"
 #include "app/cli/ClicksCommand.h"
 #include "app/cli/CommandLineError.h"
+#include "app/cli/DemoCommand.h"
 #include "app/cli/ExportClicksCommand.h"
 #include "app/cli/ExportCommands.h"
 #include "app/cli/ImportCSVCommand.h"
@@ -50,6 +52,11 @@ const char* kUsage =
     "  rehearse FILE --cue TITLE|ID [--from TC] [--seconds N] [--realtime]\n"
     "                             rehearse a cue through the transport and list every click,\n"
     "                             streamer, punch and beep it gives, in time order\n"
+    "  chase FILE [--cue TITLE|ID] [--midi jack|alsa|none] [--audio jack|alsa|null]\n"
+    "        [--output DEVICE:CHANNEL[:stereo]] [--seconds N]\n"
+    "                             follow MIDI Time Code as on a scoring stage: clicks and beeps\n"
+    "                             on the audio output, a line per streamer, punch, beep run and\n"
+    "                             cue start, and a live status line; Ctrl-C stops it\n"
     "  import-csv FILE TEXT [--delimiter D] [--columns LIST]\n"
     "                             import a delimited text file into a document's ADR/Foley\n"
     "                             list and save the document\n"
@@ -115,6 +122,8 @@ int main(int argc, char** argv) {
             return tollvane::ExportCommands::runJSON(rest, std::cout, std::cerr);
         if (arguments[0] == "export-tsv") return tollvane::ExportCommands::runTSV(rest, std::cout, std::cerr);
         if (arguments[0] == "rehearse") return tollvane::RehearseCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "chase") return tollvane::ChaseCommand::run(rest, std::cout, std::cerr);
+        if (arguments[0] == "demo") return tollvane::DemoCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "import-csv") return tollvane::ImportCSVCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "midi-dump") return tollvane::MidiDumpCommand::run(rest, std::cout, std::cerr);
         if (arguments[0] == "export-clicks")

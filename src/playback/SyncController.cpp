@@ -505,7 +505,9 @@ struct SyncController::Impl {
             } else if (FFMusicPlayer* player = controller->player()) {
                 player->goToTimeInSeconds(0.0);
             }
-            return;
+            // Once started, on to the clicks in this same pass: a click due
+            // before the next pass would otherwise be missed.
+            if (!controller->isPlaying()) return;
         }
 
         FFMusicPlayer* player = controller->player();

@@ -446,6 +446,16 @@ TEST_F(SyncControllerTest, AudioClicksGoOutAtTheirHostTimesLessTheAudioLatency) 
     EXPECT_LT(clicks.clicks.back(), now() + kSecond);
 }
 
+TEST_F(SyncControllerTest, AClickDueBeforeTheNextPassGoesOutInThePassThatStartsThePlayer) {
+    selectCue();
+    // Beat 124 sounds at 0:59:58:00, 40 ms after the start.
+    const uint64_t started = startAt(*at25("0:59:57:24"));
+    sync->runSyncPass();
+    ASSERT_TRUE(cues->isPlaying());
+    ASSERT_EQ(clicks.clicks.size(), 1u);
+    EXPECT_NEAR(static_cast<double>(clicks.clicks[0] - started), 40e6 - 10e6, 2.0);
+}
+
 TEST_F(SyncControllerTest, ALastAddedClickIsForgottenWhenNoClickIsDue) {
     selectCue();
     startAt(*at25("0:59:50:00"));

@@ -32,7 +32,9 @@ Engine::Engine(UserDefaults& defaults, RunLoop& loop, Options options) : default
     // The core's controllers first, in the order they depend on each other,
     // so that they outlive everything made here.
     TransportController& transport = transportController();
+    // The mapping the user keeps (or the shipped one); quitting saves it back.
     TLEventController& events = eventController();
+    events.loadFromDefaults();
     makeMIDI(options);
     makeAudio(options);
     syncController().setAudioController(audioController_.get());

@@ -12,6 +12,7 @@
 #include <jack/midiport.h>
 #include <time.h>
 #include <unistd.h>
+#include <mutex>
 
 #include <atomic>
 #include <cmath>
@@ -95,6 +96,28 @@ std::vector<Onset> clickOnsets(const CaptureClient& capture, int64_t hostMinusJa
     return onsets;
 }
 
+// Checks each expected click (host times of their first sample) against the
+// nearest onset; answers how many could be judged (written by cycles that
+// ran on time).
+int expectClicksAt(const std::vector<Onset>& onsets, const std::vector<double>& expected) {
+    int judged = 0;
+    for (double at : expected) {
+        const auto nearest =
+            std::min_element(onsets.begin(), onsets.end(), [&](const Onset& a, const Onset& b) {
+                return std::fabs(a.hostTime - at) < std::fabs(b.hostTime - at);
+            });
+        if (nearest == onsets.end()) {
+            ADD_FAILURE() << "no click sounded";
+            return judged;
+        }
+        if (nearest->late) continue;
+        EXPECT_LT(std::fabs(nearest->hostTime - at), 1e6)
+            << "a click is off by " << (nearest->hostTime - at) / 1e6 << " ms";
+        ++judged;
+    }
+    return judged;
+}
+
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -156,6 +179,7 @@ protected:
         ASSERT_EQ(status, 0) << read(work_ / "first-launch.err");
         UserDefaults defaults((work_ / "settings" / "Defaults.plist").string());
         defaults.setDouble("latencyCompensationAudio", kAudioLatency);
+        defaults.setBool("mscOnline", true);
         ASSERT_TRUE(defaults.synchronize());
     }
 
@@ -227,6 +251,10 @@ TEST_F(ChaseEndToEndTest, ChaseClicksWhereTheTimecodePutsEachClickAndStopsWithIt
     ASSERT_EQ(chase->wait(10s), 0) << chase->errors();
     capture.stop();
 
+    const std::string shown = chase->output();
+    if (shown.find("MTC: Playing from") != shown.rfind("MTC: Playing from"))
+        GTEST_SKIP() << "MTC dropped out on this loaded machine; timing cannot be judged\n" << shown;
+
     // Where the timecode puts a time: quarter frame k carries start + k/100 s.
     const std::vector<uint64_t> sent = sender.sentHostTimes();
     // The median, so that a quarter frame a skipped cycle held back does not
@@ -235,39 +263,30 @@ TEST_F(ChaseEndToEndTest, ChaseClicksWhereTheTimecodePutsEachClickAndStopsWithIt
     for (size_t k = 0; k < sent.size(); ++k) anchors.push_back(static_cast<double>(sent[k]) - k * 1e7);
     std::nth_element(anchors.begin(), anchors.begin() + anchors.size() / 2, anchors.end());
     const double anchor = anchors[anchors.size() / 2];
+    // A dummy server on a loaded machine lets its sample clock fall behind
+    // the host's; the program rightly follows host time between timecodes,
+    // so clicks can only be judged against timecode that kept time.
+    double drift = 0.0;
+    for (double a : anchors) drift = std::max(drift, std::fabs(a - anchor));
+    if (drift > 0.5e6)
+        GTEST_SKIP() << "the JACK server's clock wandered " << drift / 1e6 << " ms from host time";
     const double startSeconds = start->secondsFromZero();
     const double endSeconds = startSeconds + 16.0;
     auto hostTimeOf = [&](double timecodeSeconds) { return anchor + (timecodeSeconds - startSeconds) * 1e9; };
 
-    const std::vector<Onset> onsets = clickOnsets(capture, hostMinusJack());
-    int checked = 0;
-    int late = 0;
+    std::vector<double> expected;
     for (double click : listed) {
         // The start rule needs two timecodes; the last ones may be cut off.
         if (click < startSeconds + 0.5 || click > endSeconds - 0.5) continue;
-        const double expected = hostTimeOf(click) - (kAudioLatency + allowance) * 1e9;
-        const auto nearest =
-            std::min_element(onsets.begin(), onsets.end(), [&](const Onset& a, const Onset& b) {
-                return std::fabs(a.hostTime - expected) < std::fabs(b.hostTime - expected);
-            });
-        ASSERT_NE(nearest, onsets.end()) << "no click sounded";
-        if (nearest->late) {
-            ++late;
-            continue;
-        }
-        EXPECT_LT(std::fabs(nearest->hostTime - expected), 1e6)
-            << "click at " << click << " s of timecode is off by " << (nearest->hostTime - expected) / 1e6
-            << " ms";
-        ++checked;
+        expected.push_back(hostTimeOf(click) - (kAudioLatency + allowance) * 1e9);
     }
-    if (checked < 8)
-        GTEST_SKIP() << late << " of the clicks were written by late cycles; timing cannot be judged";
+    const std::vector<Onset> onsets = clickOnsets(capture, hostMinusJack());
+    if (expectClicksAt(onsets, expected) < 8) GTEST_SKIP() << "too many cycles ran late to judge the clicks";
     const double lastQuarterFrame = static_cast<double>(sent.back());
     for (const Onset& onset : onsets)
         EXPECT_LT(onset.hostTime, lastQuarterFrame + 0.2e9) << "a click sounded after the timecode stopped";
 
     // Streamers and punches at the frames where a rehearsal puts them.
-    const std::string shown = chase->output();
     for (const char* kind : {"streamer", "punch"}) {
         const auto live = shownLines(shown, kind);
         for (const Shown& planned : shownLines(rehearsal, kind)) {
@@ -282,6 +301,126 @@ TEST_F(ChaseEndToEndTest, ChaseClicksWhereTheTimecodePutsEachClickAndStopsWithIt
         }
     }
     EXPECT_NE(shown.find("stopped by signal"), std::string::npos) << shown;
+}
+
+TEST_F(ChaseEndToEndTest, ARehearsalWithoutTimecodeClicksTheSameRelativeToItsStart) {
+    const std::vector<double> listed = listedClicks();
+    CaptureClient capture(server_, kSampleRate * 20);
+    auto rehearsal = startCli({"rehearse", document_, "--cue", kCue, "--realtime", "--midi", "none",
+                               "--audio", "jack", "--seconds", "8"},
+                              "rehearse-live");
+    ASSERT_TRUE(rehearsal->waitForOutput(ready, 10s)) << rehearsal->output() << rehearsal->errors();
+    const auto outputs = capture.outputsMatching("^Tollvane.*:out_");
+    ASSERT_EQ(outputs.size(), 2u);
+    ASSERT_TRUE(capture.connectTo(outputs));
+    ASSERT_EQ(rehearsal->wait(20s), 0) << rehearsal->errors();
+    capture.stop();
+
+    // The run starts before the rehearsal start, so its first click is the
+    // cue's first listed one; the others follow at the listed spacing.
+    const std::vector<Onset> onsets = clickOnsets(capture, hostMinusJack());
+    ASSERT_GE(onsets.size(), 8u) << rehearsal->output();
+    std::vector<double> expected;
+    for (double click : listed) {
+        const double at = static_cast<double>(onsets.front().hostTime) + (click - listed.front()) * 1e9;
+        if (at < static_cast<double>(onsets.back().hostTime) + 1e6) expected.push_back(at);
+    }
+    EXPECT_EQ(expected.size(), onsets.size()) << "clicks missed or added";
+    if (expectClicksAt(onsets, expected) < 8) GTEST_SKIP() << "too many cycles ran late to judge the clicks";
+    EXPECT_NE(rehearsal->output().find("cue start"), std::string::npos) << rehearsal->output();
+}
+
+// A JACK client that sends MIDI messages into another client's input.
+class MidiSender {
+public:
+    explicit MidiSender(const std::string& server) {
+        client_ = jack_client_open("tollvane-midi-send",
+                                   static_cast<jack_options_t>(JackNoStartServer | JackServerName), nullptr,
+                                   server.c_str());
+        if (!client_) return;
+        port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client_, &MidiSender::process, this);
+    }
+    ~MidiSender() {
+        if (client_) jack_client_close(client_);
+    }
+    bool connectTo(const std::string& shortName) {
+        if (!client_ || !port_ || jack_activate(client_) != 0) return false;
+        const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
+        bool connected = false;
+        for (const char** port = ports; ports && *port && !connected; ++port) {
+            const std::string name = *port;
+            if (name.substr(name.find(':') + 1) == shortName)
+                connected = jack_connect(client_, jack_port_name(port_), *port) == 0;
+        }
+        if (ports) jack_free(ports);
+        return connected;
+    }
+    // Goes out in the next cycle.
+    void send(std::vector<uint8_t> message) {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(message));
+    }
+    bool drained() {
+        std::lock_guard lock(mutex_);
+        return queue_.empty();
+    }
+
+private:
+    static int process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<MidiSender*>(arg);
+        void* buffer = jack_port_get_buffer(self->port_, frames);
+        jack_midi_clear_buffer(buffer);
+        std::unique_lock lock(self->mutex_, std::try_to_lock);
+        if (!lock.owns_lock() || self->queue_.empty()) return 0;
+        jack_midi_event_write(buffer, 0, self->queue_.front().data(), self->queue_.front().size());
+        self->queue_.erase(self->queue_.begin());
+        return 0;
+    }
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* port_ = nullptr;
+    std::mutex mutex_;
+    std::vector<std::vector<uint8_t>> queue_;
+};
+
+TEST_F(ChaseEndToEndTest, ShowControlLoadSelectsACueAndAMappedNoteFiresAStreamer) {
+    auto chase = startCli({"chase", document_, "--midi", "jack", "--audio", "null"}, "chase-msc");
+    ASSERT_TRUE(chase->waitForOutput(ready, 10s)) << chase->output() << chase->errors();
+    MidiSender sender(server_);
+    ASSERT_TRUE(sender.connectTo("Tollvane"));
+    // LOAD (5) to every device (127), cue "1M2"; then note 62, a 3-foot
+    // streamer in the shipped mapping.
+    sender.send({0xF0, 0x7F, 0x7F, 0x02, 0x7F, 0x05, '1', 'M', '2', 0xF7});
+    EXPECT_TRUE(chase->waitForOutput(
+        [](const std::string& output) { return output.find("cue \"1M2 Chase\"") != std::string::npos; }, 5s))
+        << chase->output();
+    sender.send({0x90, 62, 100});
+    sender.send({0x80, 62, 0});
+    EXPECT_TRUE(chase->waitForOutput(
+        [](const std::string& output) { return output.find("streamer 3.0 ft, size 1") != std::string::npos; },
+        5s))
+        << chase->output();
+    chase->signal(SIGTERM);
+    EXPECT_EQ(chase->wait(10s), 0) << chase->errors();
+    // Quitting saved the mapping it used, whole.
+    EXPECT_NE(cli({"mapping"}, "mapping").find("30 entries"), std::string::npos);
+}
+
+TEST_F(ChaseEndToEndTest, AnUnreadableDocumentIsRefusedAndNothingIsWritten) {
+    const std::filesystem::path bad = work_ / "bad.tollvane";
+    { std::ofstream(bad) << "not a document"; }
+    const std::filesystem::path settings = work_ / "settings" / "Defaults.plist";
+    const auto settingsBefore = std::filesystem::last_write_time(settings);
+    int status = -1;
+    const std::string output =
+        cli({"chase", bad.string(), "--midi", "jack", "--audio", "jack"}, "chase-bad", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(output, "");
+    const std::string errors = read(work_ / "chase-bad.err");
+    EXPECT_NE(errors.find("tollvane-cli chase: cannot open " + bad.string()), std::string::npos) << errors;
+    EXPECT_EQ(read(bad), "not a document");
+    EXPECT_EQ(std::filesystem::last_write_time(settings), settingsBefore);
 }
 
 }  // namespace

@@ -215,6 +215,10 @@ void LiveSession::start(const std::string& file, const std::shared_ptr<Document>
     engine_ = std::make_unique<Engine>(UserDefaults::standardUserDefaults(), *loop_, options_.engine);
     log_ = std::make_unique<LiveLog>(out_, engine_->syncController(), ::isatty(STDOUT_FILENO) != 0);
     engine_->start();
+    // Console views wait for no window server: open them now rather than
+    // half a second on, so nothing triggered at once goes unseen. The
+    // delegate's own launch later skips windows already open.
+    engine_->delegate().launchAllWindows();
     previousApplication_ =
         PlaybackApplication::install(std::make_shared<LiveApplication>(engine_->delegate(), *log_));
     engine_->openDocument(document);

@@ -233,15 +233,19 @@ TEST_F(ChaseEndToEndTest, ChaseClicksWhereTheTimecodePutsEachClickAndStopsWithIt
     ASSERT_TRUE(chase->waitForOutput(ready, 10s)) << chase->output() << chase->errors();
     const double allowance = allowanceSeconds(chase->output());
     ASSERT_TRUE(std::isfinite(allowance)) << chase->output();
-    const auto outputs = capture.outputsMatching("^Tollvane.*:out_");
-    ASSERT_EQ(outputs.size(), 2u);
-    ASSERT_TRUE(capture.connectTo(outputs));
-
     const EMTimecodeFramerate rate25 = EMTimecodeFramerate::framerateForIndex(3);
     const auto start = EMTimecode::timecodeWithFramerate(rate25, 1, 0, 5, 0);
     MTCJackSender sender(server_);
     ASSERT_TRUE(sender.open("mtc-send")) << sender.error();
     ASSERT_TRUE(sender.connectTo("Tollvane")) << sender.error();
+    // The program gives the new source a port of its own; the recording
+    // starts once the graph has settled, since a reordered graph can hand
+    // the capture a cycle before the player has written it.
+    std::this_thread::sleep_for(1s);
+    const auto outputs = capture.outputsMatching("^Tollvane.*:out_");
+    ASSERT_EQ(outputs.size(), 2u);
+    ASSERT_TRUE(capture.connectTo(outputs));
+    std::this_thread::sleep_for(200ms);
     const MTCGenerator generator(rate25, start->framesFromZero(), sender.sampleRate());
     const uint64_t count = generator.countWithin(16.0);
     sender.start(generator, count, count);

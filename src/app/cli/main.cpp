@@ -57,6 +57,8 @@ const char* kUsage =
     "                             follow MIDI Time Code as on a scoring stage: clicks and beeps\n"
     "                             on the audio output, a line per streamer, punch, beep run and\n"
     "                             cue start, and a live status line; Ctrl-C stops it\n"
+    "  demo [DIR] [--force]       write the demonstration document \"Tollvane Demo.tollvane\"\n"
+    "                             (reels, three cues, ADR/Foley lines) into DIR\n"
     "  import-csv FILE TEXT [--delimiter D] [--columns LIST]\n"
     "                             import a delimited text file into a document's ADR/Foley\n"
     "                             list and save the document\n"

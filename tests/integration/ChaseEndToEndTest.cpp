@@ -97,10 +97,14 @@ std::vector<Onset> clickOnsets(const CaptureClient& capture, int64_t hostMinusJa
 }
 
 // Checks each expected click (host times of their first sample) against the
-// nearest onset; answers how many could be judged (written by cycles that
-// ran on time).
+// nearest onset; answers how many could be judged. A cycle that ran late
+// on this non-real-time server can read a neighbouring cycle's times (the
+// capture's own lateness does not always show it), moving a click by whole
+// periods: such a click is counted as moved, not judged.
 int expectClicksAt(const std::vector<Onset>& onsets, const std::vector<double>& expected) {
+    constexpr double kPeriodNs = kPeriod * 1e9 / kSampleRate;
     int judged = 0;
+    int moved = 0;
     for (double at : expected) {
         const auto nearest =
             std::min_element(onsets.begin(), onsets.end(), [&](const Onset& a, const Onset& b) {
@@ -110,11 +114,17 @@ int expectClicksAt(const std::vector<Onset>& onsets, const std::vector<double>& 
             ADD_FAILURE() << "no click sounded";
             return judged;
         }
-        if (nearest->late) continue;
-        EXPECT_LT(std::fabs(nearest->hostTime - at), 1e6)
-            << "a click is off by " << (nearest->hostTime - at) / 1e6 << " ms";
+        const double off = nearest->hostTime - at;
+        const double periods = std::round(off / kPeriodNs);
+        if (nearest->late || (periods != 0.0 && std::fabs(off - periods * kPeriodNs) < 0.1e6)) {
+            ++moved;
+            continue;
+        }
+        EXPECT_LT(std::fabs(off), 1e6) << "a click is off by " << off / 1e6 << " ms";
         ++judged;
     }
+    // More than a few moved clicks is no longer the server's occasional slip.
+    EXPECT_LE(moved, std::max(1, judged / 10)) << moved << " clicks moved by whole periods";
     return judged;
 }
 
@@ -320,13 +330,19 @@ TEST_F(ChaseEndToEndTest, ARehearsalWithoutTimecodeClicksTheSameRelativeToItsSta
     ASSERT_EQ(rehearsal->wait(20s), 0) << rehearsal->errors();
     capture.stop();
 
-    // The run starts before the rehearsal start, so its first click is the
-    // cue's first listed one; the others follow at the listed spacing.
+    // The run starts before the rehearsal start, so its clicks are the cue's
+    // listed ones from the first on, at the listed spacing; the median
+    // offset places the list, so that one moved click cannot move it.
     const std::vector<Onset> onsets = clickOnsets(capture, hostMinusJack());
     ASSERT_GE(onsets.size(), 8u) << rehearsal->output();
+    std::vector<double> offsets;
+    for (size_t i = 0; i < onsets.size() && i < listed.size(); ++i)
+        offsets.push_back(static_cast<double>(onsets[i].hostTime) - listed[i] * 1e9);
+    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+    const double origin = offsets[offsets.size() / 2];
     std::vector<double> expected;
     for (double click : listed) {
-        const double at = static_cast<double>(onsets.front().hostTime) + (click - listed.front()) * 1e9;
+        const double at = origin + click * 1e9;
         if (at < static_cast<double>(onsets.back().hostTime) + 1e6) expected.push_back(at);
     }
     EXPECT_EQ(expected.size(), onsets.size()) << "clicks missed or added";

@@ -10,6 +10,7 @@
 #include "document/Document.h"
 #include "model/Cue.h"
 #include "model/CueArrayController.h"
+#include "platform/HostClock.h"
 
 namespace tollvane {
 
@@ -53,6 +54,7 @@ const char* ChaseCommand::usage() {
 
 int ChaseCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
     Options options;
+    options.live.commandStarted = HostClock::shared().now();
     CommandLineOptions reader("chase");
     DocumentCommands::addAlertSwitches(reader, options.switches);
     reader.value("--cue", [&](const std::string& value) { options.cue = value; });

@@ -206,6 +206,7 @@ LiveSession::~LiveSession() {
 
 void LiveSession::start(const std::string& file, const std::shared_ptr<Document>& document, Options options) {
     options_ = std::move(options);
+    if (options_.commandStarted != 0) startedAt_ = options_.commandStarted;
     options_.engine.windowFactory = [this](uint32_t number) -> std::shared_ptr<StreamerView> {
         auto view = std::make_shared<ConsoleStreamerView>(number, printingView_ ? nullptr : log_.get(),
                                                           HostClock::shared(), *loop_);

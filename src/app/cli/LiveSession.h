@@ -46,6 +46,9 @@ public:
         double seconds = 0.0;
         // Any key on the terminal stops the session.
         bool stopOnKey = false;
+        // Host time the command began, for "ready after" (0: when the
+        // session was made).
+        uint64_t commandStarted = 0;
     };
 
     // --midi, --audio and --output, for every live command.

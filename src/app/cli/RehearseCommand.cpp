@@ -386,7 +386,9 @@ const char* RehearseCommand::usage() {
 }
 
 int RehearseCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-    const Options options = parseOptions(arguments);
+    const uint64_t began = HostClock::shared().now();
+    Options options = parseOptions(arguments);
+    options.live.commandStarted = began;
     if (options.help) {
         out << usage() << "\n" << DocumentCommands::alertSwitchesUsage();
         return 0;

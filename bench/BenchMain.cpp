@@ -24,6 +24,10 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            if (run.error_occurred) {
+                summary_.push_back(run.benchmark_name() + ": skipped (" + run.error_message + ")");
+                continue;
+            }
             // Spreads are not figures to hold against a target.
             if (run.aggregate_name == "stddev" || run.aggregate_name == "cv") continue;
             std::string name = run.benchmark_name();

@@ -28,7 +28,7 @@ struct Options {
 const char* ChaseCommand::usage() {
     return "usage: tollvane-cli chase FILE [--cue TITLE|ID] [--midi jack|alsa|none]\n"
            "                          [--audio jack|alsa|null] [--output DEVICE:CHANNEL[:stereo]]\n"
-           "                          [--seconds N]\n"
+           "                          [--online] [--seconds N]\n"
            "\n"
            "Follows MIDI Time Code with FILE as the front document, as the program does on a\n"
            "scoring stage: it listens on the virtual MIDI input \"Tollvane\" (and on the sources\n"
@@ -49,6 +49,8 @@ const char* ChaseCommand::usage() {
            "  --output DEVICE:CHANNEL[:stereo]\n"
            "                   play on this output (a name or ID from audio-devices; channels\n"
            "                   count from 1) instead of the one the settings keep\n"
+           "  --online         follow MTC even when the settings say offline (a full frame at\n"
+           "                   the wrong rate turns following off, and that is kept)\n"
            "  --seconds N      stop after N seconds\n";
 }
 

@@ -220,6 +220,7 @@ void LiveSession::start(const std::string& file, const std::shared_ptr<Document>
     // half a second on, so nothing triggered at once goes unseen. The
     // delegate's own launch later skips windows already open.
     engine_->delegate().launchAllWindows();
+    if (options_.online) engine_->midiController().setMTCOnline(true);
     previousApplication_ =
         PlaybackApplication::install(std::make_shared<LiveApplication>(engine_->delegate(), *log_));
     engine_->openDocument(document);
@@ -251,8 +252,9 @@ void LiveSession::printHeader(const std::string& file) {
     Engine& engine = *engine_;
     std::string midi = "MIDI: none";
     if (engine.midiClient()) {
-        midi = "MIDI: \"Tollvane\" over " + engine.midiSystem() +
-               (engine.midiController().MTCOnline() ? ", following MTC" : ", MTC offline");
+        midi =
+            "MIDI: \"Tollvane\" over " + engine.midiSystem() +
+            (engine.midiController().MTCOnline() ? ", following MTC" : ", MTC offline (--online follows it)");
     }
     const TLAudioController& audio = engine.audioController();
     log_->line("document: " + file);

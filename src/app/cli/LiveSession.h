@@ -44,6 +44,9 @@ public:
         std::optional<Output> output;
         // Seconds to run; 0 runs until stopped.
         double seconds = 0.0;
+        // Follow MTC even when the settings say offline (the transport
+        // bar's Online button; a full frame at the wrong rate turns it off).
+        bool online = false;
         // Any key on the terminal stops the session.
         bool stopOnKey = false;
         // Host time the command began, for "ready after" (0: when the
@@ -51,7 +54,7 @@ public:
         uint64_t commandStarted = 0;
     };
 
-    // --midi, --audio and --output, for every live command.
+    // --midi, --audio, --output and --online, for every live command.
     static void addOptions(CommandLineOptions& reader, Options& options);
 
     LiveSession(std::ostream& out, std::ostream& err);

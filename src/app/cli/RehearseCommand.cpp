@@ -382,7 +382,8 @@ const char* RehearseCommand::usage() {
            "  --midi NAME      live: the MIDI system, jack, alsa, loopback or none\n"
            "  --audio NAME     live: the audio system, jack, alsa or null\n"
            "  --output DEVICE:CHANNEL[:stereo]\n"
-           "                   live: play on this output (see audio-devices; channels from 1)\n";
+           "                   live: play on this output (see audio-devices; channels from 1)\n"
+           "  --online         live: follow MTC again even when the settings say offline\n";
 }
 
 int RehearseCommand::run(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

@@ -22,6 +22,7 @@
 #include "model/CueSequenceCompiler.h"
 #include "model/Reel.h"
 #include "platform/NotificationCenter.h"
+#include "platform/RandomID.h"
 #include "platform/RunLoop.h"
 #include "platform/archive/ArchiveClassRegistry.h"
 #include "platform/archive/KeyedArchiver.h"
@@ -59,7 +60,7 @@ private:
 };
 
 uint32_t randomCueID() {
-    return static_cast<uint32_t>(::random());
+    return newRandomID();
 }
 
 std::vector<std::shared_ptr<CueEvent>> eventsOf(const Value& list) {

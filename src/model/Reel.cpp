@@ -17,6 +17,7 @@
 #include "model/CueEnvironment.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
+#include "platform/RandomID.h"
 #include "platform/archive/ArchiveClassRegistry.h"
 #include "platform/archive/KeyedArchiver.h"
 #include "platform/archive/KeyedUnarchiver.h"
@@ -124,7 +125,11 @@ void post(const char* name) {
 
 // --- Life cycle ----------------------------------------------------------------
 
-Reel::Reel() : reelID_(static_cast<uint32_t>(::random())) {}
+Reel::Reel() : reelID_(newRandomID()) {
+    // A marker's ID would make the new reel stand for "select by timecode"
+    // (or one of the others) wherever a cue refers to it.
+    while (isMarker()) reelID_ = newRandomID();
+}
 Reel::Reel(uint32_t reelID) : reelID_(reelID) {}
 Reel::~Reel() = default;
 

@@ -43,7 +43,8 @@ public:
     static constexpr const char* kSyncEventListingDidChangeNotification =
         "TLSyncEventListingDidChangeNotification";
 
-    // A new reel: a random() ID (not registered), empty title, duration 0.
+    // A new reel: a random ID that is no marker's (not registered), empty
+    // title, duration 0.
     Reel();
     // A reel with a given ID (not registered).
     explicit Reel(uint32_t reelID);

@@ -50,6 +50,17 @@ mkdir "$work/here"
 (cd "$work/here" && "$cli" demo >/dev/null 2>&1) || fail "demo without DIR failed"
 [ -f "$work/here/Tollvane Demo.tollvane" ] || fail "demo without DIR wrote nothing into the current folder"
 
+# Two runs hand out different reel IDs: documents made in separate sessions
+# must not claim each other's reels when both are open. (The demo gives its
+# cues fixed IDs, the numbers a recording system recalls them by.)
+reel_ids() {  # reel_ids <document>: its reel IDs, one per line, sorted
+  "$cli" info "$1" --json | python3 -c '
+import json, sys
+for r in json.load(sys.stdin)["reels"]: print(r["reelID"])' | sort
+}
+shared=$(comm -12 <(reel_ids "$doc") <(reel_ids "$work/here/Tollvane Demo.tollvane"))
+[ -z "$shared" ] || fail "two demo runs share the reel IDs: $shared"
+
 # Making the demo does not change the rate and view the next new document starts with.
 run new "$work/new.tollvane"
 grep -qF '(29.97nd)' "$work/out" || fail "after demo, new made '$(cat "$work/out")', wanted the 29.97nd default"

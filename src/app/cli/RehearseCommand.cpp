@@ -355,7 +355,8 @@ int rehearseLive(Options options, const std::shared_ptr<Document>& document, con
 const char* RehearseCommand::usage() {
     return "usage: tollvane-cli rehearse FILE --cue TITLE|ID [--from TIMECODE] [--pickup] [--seconds N]\n"
            "                             [--realtime [--midi NAME] [--audio NAME] [--output "
-           "DEVICE:CHANNEL[:stereo]]]\n"
+           "DEVICE:CHANNEL[:stereo]]\n"
+           "                                         [--online]]\n"
            "\n"
            "Rehearses one cue of a document as the transport does: from just before the\n"
            "cue's rehearsal start (the count-off into its playback start), or from\n"

@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Floods a JACK MIDI input with channel messages, for scripts/soak.
 
-Usage: scripts/midi-burst.py [--to PORT] [--rate N] [--seconds S] [--probe]
+Usage: scripts/midi-burst.py [--to PORT] [--rate N] [--seconds S] [--mapped-notes] [--probe]
 
 Opens a JACK client "tollvane-burst" on $JACK_DEFAULT_SERVER (never starts a
 server) with one MIDI output, connects it to PORT (a full port name, or a
 port's short name such as Tollvane), and writes N messages a second (default
 10000) for S seconds (default 10), spread evenly over each period: note on and
 off, control change and pitch bend over all sixteen channels, never system
-messages, so timecode running at the same time is left alone. Prints how many
-were written and how many the port buffer refused. --probe only checks that
-the server accepts clients (exit 0) and writes nothing.
+messages, so timecode running at the same time is left alone. The notes are
+96 to 111, which the shipped event mapping leaves free: every note on is
+looked up in the mapping and fires nothing, so what a cue fires meanwhile can
+still be counted. --mapped-notes plays notes of the shipped mapping instead
+(36 to 81 in steps of 3: punches, a click, beeps and streamers). Prints how
+many were written and how many the port buffer refused. --probe only checks
+that the server accepts clients (exit 0) and writes nothing.
 
 Only libjack (through ctypes) is needed. The process callback runs Python, so
 this is a load generator, not a real-time client: late periods are counted
@@ -77,11 +81,11 @@ def midi_inputs(jack, client):
     return names
 
 
-def messages():
+def messages(mapped_notes):
     """A cycle of 3-byte channel messages, as ctypes buffers made once."""
     made = []
     for channel in range(16):
-        note = 36 + channel * 3
+        note = 36 + channel * 3 if mapped_notes else 96 + channel
         for status, data1, data2 in ((0x90, note, 100), (0x80, note, 0), (0xB0, 7, channel * 8),
                                      (0xE0, 0, 64 + channel)):
             made.append((ctypes.c_ubyte * 3)(status | channel, data1, data2))
@@ -93,6 +97,7 @@ def main():
     parser.add_argument("--to", default="Tollvane")
     parser.add_argument("--rate", type=float, default=10000.0)
     parser.add_argument("--seconds", type=float, default=10.0)
+    parser.add_argument("--mapped-notes", action="store_true")
     parser.add_argument("--probe", action="store_true")
     options = parser.parse_args()
 
@@ -108,7 +113,7 @@ def main():
 
     port = jack.jack_port_register(client, b"out", MIDI_TYPE, JACK_PORT_IS_OUTPUT, 0)
     rate = jack.jack_get_sample_rate(client)
-    table = messages()
+    table = messages(options.mapped_notes)
     state = {"start": None, "due": 0, "next": 0, "written": 0, "refused": 0, "cycles": 0, "xruns": 0,
              "run": True}
 

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <ostream>
 #include <stdexcept>
@@ -18,6 +17,7 @@
 #include "app/cli/EventDescriptions.h"
 #include "app/cli/LiveLog.h"
 #include "app/cli/LiveStatusLine.h"
+#include "app/cli/StopSignals.h"
 #include "audio/MTCoreAudioDevice.h"
 #include "audio/TLAudioController.h"
 #include "audio/alsa/AlsaAudioDevice.h"
@@ -36,12 +36,6 @@ namespace {
 
 // How often the status line is redrawn and the stop conditions looked at.
 constexpr double kTickInterval = 0.04;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void requestStop(int) {
-    stopSignal = 1;
-}
 
 // The delegate as the core's application, with a line for what no view
 // shows: beep runs, status texts and cue selections.
@@ -270,14 +264,12 @@ void LiveSession::settle(double seconds) {
 }
 
 std::string LiveSession::run(const std::function<bool()>& finished) {
-    stopSignal = 0;
-    const auto previousInt = std::signal(SIGINT, requestStop);
-    const auto previousTerm = std::signal(SIGTERM, requestStop);
+    const StopSignals signals;
     const KeyWatch keys;
     std::string why;
     const auto ticker = loop_->scheduleTimer(kTickInterval, true, std::function<void()>([&] {
                                                  tick();
-                                                 if (stopSignal != 0) {
+                                                 if (signals.requested()) {
                                                      why = "stopped by signal";
                                                  } else if (options_.stopOnKey && keys.keyPressed()) {
                                                      why = "stopped by a key";
@@ -293,8 +285,6 @@ std::string LiveSession::run(const std::function<bool()>& finished) {
         loop_->run();
     }
     ticker->invalidate();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     return why;
 }
 

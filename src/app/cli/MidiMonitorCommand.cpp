@@ -1,13 +1,13 @@
 #include "app/cli/MidiMonitorCommand.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include "app/cli/CommandLineError.h"
 #include "app/cli/CommandLineOptions.h"
 #include "app/cli/MidiMessageDescription.h"
+#include "app/cli/StopSignals.h"
 #include "document/Document.h"
 #include "document/DocumentController.h"
 #include "midi/FFMIDIBackendChooser.h"
@@ -31,12 +31,6 @@ namespace {
 
 // How often the loop looks for a stop signal.
 constexpr double kSignalPollInterval = 0.05;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void requestStop(int) {
-    stopSignal = 1;
-}
 
 struct Options {
     std::string midi;
@@ -252,20 +246,18 @@ int MidiMonitorCommand::run(const std::vector<std::string>& arguments, std::ostr
         << EMTimecode::framerateForIndex(options.rateIndex).label() << "\n"
         << std::flush;
 
-    stopSignal = 0;
-    auto previousInt = std::signal(SIGINT, requestStop);
-    auto previousTerm = std::signal(SIGTERM, requestStop);
-    const auto poll = loop.scheduleTimer(kSignalPollInterval, true, std::function<void()>([&loop] {
-                                             if (stopSignal != 0) loop.stop();
-                                         }));
-    if (options.seconds > 0) {
-        loop.runUntil(loop.now() + options.seconds);
-    } else {
-        loop.run();
+    {
+        const StopSignals signals;
+        const auto poll = loop.scheduleTimer(kSignalPollInterval, true, std::function<void()>([&] {
+                                                 if (signals.requested()) loop.stop();
+                                             }));
+        if (options.seconds > 0) {
+            loop.runUntil(loop.now() + options.seconds);
+        } else {
+            loop.run();
+        }
+        poll->invalidate();
     }
-    poll->invalidate();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
     printer->setController(nullptr);
     out << std::flush;
     return 0;

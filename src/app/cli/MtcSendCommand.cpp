@@ -1,11 +1,11 @@
 #include "app/cli/MtcSendCommand.h"
 
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
 #include "app/cli/CommandLineError.h"
 #include "app/cli/CommandLineOptions.h"
+#include "app/cli/StopSignals.h"
 #include "midi/MTCGenerator.h"
 #include "midi/jack/MTCJackSender.h"
 #include "timebase/EMTimecode.h"
@@ -16,12 +16,6 @@ namespace {
 
 // The schedule kept for --print-schedule when no duration bounds it: an hour at 30 fps.
 constexpr size_t kUnboundedRecord = 4 * 30 * 3600;
-
-volatile std::sig_atomic_t stopSignal = 0;
-
-void requestStop(int) {
-    stopSignal = 1;
-}
 
 struct Options {
     EMTimecodeFramerate rate = EMTimecodeFramerate::framerateForIndex(3);
@@ -110,14 +104,13 @@ int MtcSendCommand::run(const std::vector<std::string>& arguments, std::ostream&
     out << " (" << sender.sampleRate() << " Hz, " << sender.bufferSize() << " frames a period)\n"
         << std::flush;
 
-    stopSignal = 0;
-    auto previousInt = std::signal(SIGINT, requestStop);
-    auto previousTerm = std::signal(SIGTERM, requestStop);
-    sender.start(generator, count, record);
-    while (!sender.finished() && stopSignal == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    sender.stop();
-    std::signal(SIGINT, previousInt);
-    std::signal(SIGTERM, previousTerm);
+    {
+        const StopSignals signals;
+        sender.start(generator, count, record);
+        while (!sender.finished() && !signals.requested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sender.stop();
+    }
 
     if (options.printSchedule) {
         const std::vector<uint64_t> times = sender.sentHostTimes();

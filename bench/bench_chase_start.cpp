@@ -86,18 +86,6 @@ private:
     const HostClock& clock_;
 };
 
-// The playback environment at the document's frame rate.
-class ChaseEnvironment final : public PlaybackEnvironment {
-public:
-    ChaseEnvironment(TransportController& transport, CueController& cues, SyncController& sync,
-                     TLEventController& events, EMTimecodeFramerate rate)
-        : PlaybackEnvironment(transport, cues, sync, &events), rate_(rate) {}
-    EMTimecodeFramerate projectFramerate() const override { return rate_; }
-
-private:
-    EMTimecodeFramerate rate_;
-};
-
 // The data byte of quarter-frame `piece` for the frame count `frames`.
 uint8_t quarterFrameData(int piece, int64_t frames) {
     const int ff = static_cast<int>(frames % kFramesPerSecond);
@@ -138,8 +126,8 @@ public:
         document_ = Document::documentWithContentsOfFile(fixturePath(), &error);
         Log::setSink(previousSink);
         if (!document_) throw std::runtime_error("cannot open " + fixturePath() + ": " + error);
-        previousEnvironment_ = CueEnvironment::install(std::make_shared<ChaseEnvironment>(
-            transport_, cues_, sync_, events_,
+        previousEnvironment_ = CueEnvironment::install(std::make_shared<PlaybackEnvironment>(
+            transport_, cues_, sync_, &events_,
             EMTimecodeFramerate::framerateForIndex(document_->projectFramerate())));
         documents_.addDocument(document_);
 

@@ -14,11 +14,13 @@ PlaybackEnvironment::PlaybackEnvironment()
 
 PlaybackEnvironment::PlaybackEnvironment(TransportController& transport, CueController& cueController,
                                          SyncController& syncController,
-                                         FFMusicUserEventDestination* destination)
+                                         FFMusicUserEventDestination* destination,
+                                         std::optional<EMTimecodeFramerate> projectFramerate)
     : transport_(transport),
       cueController_(cueController),
       syncController_(syncController),
-      destination_(destination) {}
+      destination_(destination),
+      projectFramerate_(projectFramerate) {}
 
 double PlaybackEnvironment::playbackStartPrerollShiftedBeats() const {
     return transport_.playbackStartPrerollShiftedBeats();
@@ -34,6 +36,10 @@ std::shared_ptr<EMTimecode> PlaybackEnvironment::currentTimecode() const {
 
 void PlaybackEnvironment::setProcessingAutoFollow(bool processing) {
     transport_.setProcessingAutoFollow(processing);
+}
+
+EMTimecodeFramerate PlaybackEnvironment::projectFramerate() const {
+    return projectFramerate_ ? *projectFramerate_ : CueEnvironment::projectFramerate();
 }
 
 }  // namespace tollvane

@@ -9,6 +9,7 @@
 // while it is installed.
 
 #include <memory>
+#include <optional>
 
 #include "model/CueEnvironment.h"
 
@@ -23,19 +24,23 @@ public:
     // On the program's shared controllers (made here if not made yet).
     PlaybackEnvironment();
     PlaybackEnvironment(TransportController& transport, CueController& cueController,
-                        SyncController& syncController, FFMusicUserEventDestination* destination);
+                        SyncController& syncController, FFMusicUserEventDestination* destination,
+                        std::optional<EMTimecodeFramerate> projectFramerate = std::nullopt);
 
     double playbackStartPrerollShiftedBeats() const override;
     bool cuePlayerIsPlaying() const override;
     std::shared_ptr<EMTimecode> currentTimecode() const override;
     void setProcessingAutoFollow(bool processing) override;
     FFMusicUserEventDestination* userEventDestination() const override { return destination_; }
+    // The rate given, or else the front document's.
+    EMTimecodeFramerate projectFramerate() const override;
 
 private:
     TransportController& transport_;
     CueController& cueController_;
     SyncController& syncController_;
     FFMusicUserEventDestination* destination_;
+    std::optional<EMTimecodeFramerate> projectFramerate_;
 };
 
 }  // namespace tollvane

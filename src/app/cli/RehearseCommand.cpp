@@ -191,18 +191,6 @@ private:
     const HostClock& clock_;
 };
 
-// The playback environment at the document's frame rate.
-class RehearsalEnvironment final : public PlaybackEnvironment {
-public:
-    RehearsalEnvironment(TransportController& transport, CueController& cues, SyncController& sync,
-                         TLEventController& events, EMTimecodeFramerate rate)
-        : PlaybackEnvironment(transport, cues, sync, &events), rate_(rate) {}
-    EMTimecodeFramerate projectFramerate() const override { return rate_; }
-
-private:
-    EMTimecodeFramerate rate_;
-};
-
 // The controllers of a rehearsal, made on one clock, and everything they
 // reach installed for as long as they live.
 class Rehearsal {
@@ -217,7 +205,7 @@ public:
           transport_(cues_, sync_),
           previousApplication_(PlaybackApplication::install(application_)),
           previousEnvironment_(CueEnvironment::install(
-              std::make_shared<RehearsalEnvironment>(transport_, cues_, sync_, events_, rate))) {
+              std::make_shared<PlaybackEnvironment>(transport_, cues_, sync_, &events_, rate))) {
         sync_.setCueController(&cues_);
         sync_.setAudioController(&clicks_);
         sync_.setSyncThreadEnabled(false);

@@ -23,6 +23,7 @@
 #include "playback/PlaybackEnvironment.h"
 #include "playback/SyncController.h"
 #include "playback/TransportController.h"
+#include "support/TransportRig.h"
 #include "timebase/EMTimecode.h"
 #include "timebase/NoteDuration.h"
 
@@ -40,19 +41,6 @@ std::shared_ptr<EMTimecode> at25(int hh, int mm, int ss, int ff) {
 class BarBeatCounterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previousLoop_ = RunLoop::setMain(&loop);
-        previousClock_ = HostClock::setShared(&loop.clock());
-        CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
-        loop.clock().set(1'000'000'000'000);
-        previousEnvironment_ =
-            CueEnvironment::install(std::make_shared<PlaybackEnvironment>(transport, cues, sync, nullptr));
-        cues.setPlayerFactory([this](Cue& cue) {
-            auto player = std::make_unique<FFMusicPlayer>(loop.clock(), MusicPlayer::Delivery::stepped);
-            player->setSequence(cue.sequence());
-            return player;
-        });
-        sync.setSyncThreadEnabled(false);
-        sync.setCueController(&cues);
         sync.setVideoLatencyCompensation(0.0);
 
         cue = Cue::create();
@@ -67,13 +55,7 @@ protected:
         ASSERT_NE(cue->sequence(), nullptr);
     }
 
-    void TearDown() override {
-        sync.setCueController(nullptr);
-        loop.runPending();
-        CueEnvironment::install(previousEnvironment_);
-        HostClock::setShared(previousClock_);
-        RunLoop::setMain(previousLoop_);
-    }
+    void TearDown() override { rig.tearDown(); }
 
     void selectCue() {
         cues.setSelectedCue(cue);
@@ -87,19 +69,15 @@ protected:
         settle();
     }
     // Lets the cue's pending rebuild run.
-    void settle() { loop.advance(Cue::kUpdateDelay + 0.01); }
+    void settle() { rig.settle(); }
 
-    ManualRunLoop loop;
-    CueController cues{nullptr, loop.clock()};
-    SyncController sync{loop.clock()};
-    TransportController transport{cues, sync};
+    TransportRig rig;
+    ManualRunLoop& loop = rig.loop;
+    CueController& cues = rig.cues;
+    SyncController& sync = rig.sync;
+    TransportController& transport = rig.transport;
     BarBeatCounter counter{sync, transport};
     std::shared_ptr<Cue> cue;
-
-private:
-    RunLoop* previousLoop_ = nullptr;
-    const HostClock* previousClock_ = nullptr;
-    std::shared_ptr<CueEnvironment> previousEnvironment_;
 };
 
 TEST_F(BarBeatCounterTest, CounterAndCountoffFollowTheTimecode) {

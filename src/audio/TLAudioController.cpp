@@ -358,10 +358,18 @@ int TLAudioController::render(std::span<AudioBuffer> buffers, uint32_t frames, d
         pairBuffer = &buffers[bufferIndex + 1];
     }
 
+    // A pending click takes its slot in the buffer it starts in, placed by
+    // that buffer's own time. Placed earlier, it would be carried there by
+    // sample counts alone: the device clock's drift from host time, a cycle
+    // the device skipped or one that read a neighbouring cycle's time would
+    // all move it, by up to a buffer, though the clicks are handed over
+    // a beat or more ahead.
+    const double bufferSeconds = static_cast<double>(m / k) * dt;
     for (auto& pending : clicksToAdd_) {
         const uint64_t hostTime = pending.load(std::memory_order_acquire);
         if (hostTime == 0) continue;
         const double value = allowance - HostClock::secondsBetween(now, hostTime);
+        if (value + bufferSeconds <= 0.0) continue;
         bool placed = false;
         for (auto& click : clicks_) {
             if (claimSlot(click, kClickLength, value)) {

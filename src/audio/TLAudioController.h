@@ -5,8 +5,8 @@
 // slots and eight beep slots. A slot holds the seconds since its sound
 // started: negative while it waits, past the sound's length when free.
 // Clicks handed in for a host time wait in eight pending entries until the
-// callback places them in click slots, so that each starts at the sample
-// expected to sound at that time.
+// callback of the buffer they start in places them in click slots, so that
+// each starts at the sample expected to sound at that time.
 //
 // Levels come from the user defaults "warningBeepLevel", "clickLevel" (a
 // level L from 0 to 1, stored as the amplitude L squared) and
@@ -103,8 +103,9 @@ public:
 
     // --- The callback ---------------------------------------------------------------
     // The I/O callback's work for one cycle: silence every buffer, find the
-    // output channel, place pending clicks (each to sound `allowance` seconds
-    // after `now` at its host time), synthesise `frames` frames.
+    // output channel, place the pending clicks that start in this buffer (the
+    // buffer sounds `allowance` seconds after `now`), synthesise `frames`
+    // frames.
     int render(std::span<AudioBuffer> buffers, uint32_t frames, double sampleRate, uint64_t now,
                double allowance);
     // The callback installed on the device: render() with the device's sample

@@ -11,6 +11,7 @@
 #include "audio/offline/OfflineAudioDevice.h"
 #include "platform/Log.h"
 #include "platform/ManualHostClock.h"
+#include "support/PredictedClick.h"
 
 namespace tollvane {
 namespace {
@@ -222,14 +223,16 @@ TEST_F(AudioControllerTest, ClickLandsOnTheSampleForItsHostTime) {
 TEST_F(AudioControllerTest, PendingClicksWaitForFreeSlotsAndWarnOnce) {
     TLAudioController controller(defaults, layer);
     controller.startOnDevice(stereo, 0, true);
-    const uint64_t later = clock.now() + 1'000'000'000;
-    for (int i = 0; i < 10; ++i) controller.addClickAtHostTime(later + i * 100'000'000ull);
-    EXPECT_EQ(controller.pendingClick(7), later + 700'000'000ull);  // the ninth and tenth are dropped
-    controller.triggerSingleClick();                                // takes a slot now
+    // Ten clicks that all start in the next buffer.
+    const uint64_t due =
+        clock.now() + static_cast<uint64_t>(std::llround(TLAudioController::outputAllowance(2 * kFrames) * 1e9));
+    for (int i = 0; i < 10; ++i) controller.addClickAtHostTime(due + i * 100'000ull);
+    EXPECT_EQ(controller.pendingClick(7), due + 700'000ull);  // the ninth and tenth are dropped
+    controller.triggerSingleClick();                          // takes a slot now
     render(*stereo, 1);
-    int waiting = 0;
-    for (int i = 0; i < 8; ++i) waiting += controller.clickSlot(i) < 0.0;
-    EXPECT_EQ(waiting, 7);
+    int busy = 0;
+    for (int i = 0; i < 8; ++i) busy += controller.clickSlot(i) < TLAudioController::kClickLength;
+    EXPECT_EQ(busy, 8);
     EXPECT_NE(controller.pendingClick(7), 0u);  // still pending
     EXPECT_TRUE(logged.empty());                // never from the callback
     controller.logPendingWarnings();
@@ -238,6 +241,36 @@ TEST_F(AudioControllerTest, PendingClicksWaitForFreeSlotsAndWarnOnce) {
     EXPECT_EQ(logged[0], "Warning: maximum number of scheduled clicks (8) exceeded.");
     render(*stereo, 3);  // the single click is over: the last pending click gets its slot
     EXPECT_EQ(controller.pendingClick(7), 0u);
+}
+
+// A click is handed over a beat or more ahead. It must land where the time
+// of the buffer it starts in puts it, whatever the buffers before it did: a
+// device clock running 0.3% slow against host time, and a cycle that read
+// the time of the cycle before it.
+TEST_F(AudioControllerTest, AClickHandedOverAheadFollowsTheTimeOfTheBufferItStartsIn) {
+    TLAudioController controller(defaults, layer);
+    controller.startOnDevice(stereo, 0, true);
+    const double allowance = TLAudioController::outputAllowance(2 * kFrames);
+    const double period = kFrames / kRate * 1.003;
+    auto cycleTime = [&](int cycle) { return kStart + static_cast<uint64_t>(std::llround(cycle * period * 1e9)); };
+    const uint64_t click = kStart + 500'000'000;
+    controller.addClickAtHostTime(click);
+    constexpr int kCycles = 120;
+    constexpr int kMisread = 3;
+    std::vector<uint64_t> times;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        times.push_back(cycleTime(cycle == kMisread ? cycle - 1 : cycle));
+        clock.set(times.back());
+        stereo->renderCycle();
+    }
+    // The first cycle whose buffer reaches the click's start.
+    size_t expected = 0;
+    for (int cycle = 0; cycle < kCycles && expected == 0; ++cycle) {
+        const int64_t offset = predictedClickOffset(click, times[cycle], allowance, kRate);
+        if (offset < kFrames) expected = static_cast<size_t>(cycle) * kFrames + static_cast<size_t>(offset);
+    }
+    ASSERT_NE(expected, 0u);
+    EXPECT_EQ(firstSounding(stereo->recordedChannel(0)), expected);
 }
 
 TEST_F(AudioControllerTest, RemoveAllScheduledClicksCutsASoundingClick) {

@@ -1,8 +1,7 @@
 #pragma once
 
 // A JACK client whose two inputs listen to another client's outputs, for
-// measuring where sound lands, and the synthesiser's arithmetic for where a
-// click should.
+// measuring where sound lands.
 
 #include <jack/jack.h>
 
@@ -12,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/HostClock.h"
+#include "support/PredictedClick.h"
 
 namespace tollvane {
 
@@ -115,20 +114,5 @@ private:
     std::atomic<size_t> frames_{0};
     std::atomic<size_t> cycleCount_{0};
 };
-
-// How many frames after the start of the buffer that placed it a click for
-// `hostTime` makes its first audible sample, by the controller's own
-// arithmetic: the slot starts at allowance - (hostTime - now) and each sample
-// adds dt before it is computed; the click's first sample (u = 0) is silent.
-inline int64_t predictedClickOffset(uint64_t hostTime, uint64_t now, double allowance, double sampleRate) {
-    const double dt = 1.0 / sampleRate;
-    double value = allowance - HostClock::secondsBetween(now, hostTime) + dt;
-    int64_t k = 0;
-    while (value <= 0.0) {
-        value += dt;
-        ++k;
-    }
-    return k;
-}
 
 }  // namespace tollvane

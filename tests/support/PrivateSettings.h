@@ -13,19 +13,25 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tollvane {
 
 inline std::string usePrivateSettingsFolder(const std::string& name) {
-    static std::string folder;
-    folder = std::filesystem::temp_directory_path().string() + "/" + name + "-XXXXXX";
+    // Every folder made in this program: a test program built from several
+    // files calls this once per file, and each folder must go at exit.
+    static std::vector<std::string> folders;
+    std::string folder = std::filesystem::temp_directory_path().string() + "/" + name + "-XXXXXX";
     if (::mkdtemp(folder.data()) == nullptr) return std::filesystem::temp_directory_path().string();
     ::setenv("TOLLVANE_CONFIG_DIR", folder.c_str(), 1);
     // Registered before the user defaults' own write at exit, so it runs after it.
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
+    if (folders.empty()) {
+        std::atexit([] {
+            std::error_code ignored;
+            for (const std::string& made : folders) std::filesystem::remove_all(made, ignored);
+        });
+    }
+    folders.push_back(folder);
     return folder;
 }
 

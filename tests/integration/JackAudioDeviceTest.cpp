@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -236,19 +235,15 @@ TEST_F(JackServerTest, ClickStartsAtTheFrameItsHostTimeGives) {
     EXPECT_LE(std::abs(static_cast<double>(heardFrame) - ideal), 2 * kPeriod)
         << heardFrame << " vs " << ideal;
 
-    // Against the cycle that placed it (one of those before it started):
-    // where its "now" puts it. The test converts the cycle's start with the
-    // clock offset as it stands now; the device re-measures that offset every
+    // Against the cycle it starts in, which placed it: where that cycle's
+    // "now" puts it. The test converts the cycle's start with the clock
+    // offset as it stands now; the device re-measures that offset every
     // second and a reading may move by a few microseconds, which can carry a
     // boundary across one frame.
-    int64_t closest = std::numeric_limits<int64_t>::max();
-    for (size_t c = 0; c <= at; ++c) {
-        const auto& cycle = capture.cycle(c);
-        const int64_t predicted =
-            predictedFirstFrame(clickTime, device->hostTimeForJackTime(cycle.start), cycle.frame);
-        closest = std::min(closest, std::abs(predicted - heardFrame));
-    }
-    EXPECT_LE(closest, 1) << "no cycle's now places the click at frame " << heardFrame;
+    const auto& cycle = capture.cycle(at);
+    const int64_t off = std::abs(
+        predictedFirstFrame(clickTime, device->hostTimeForJackTime(cycle.start), cycle.frame) - heardFrame);
+    EXPECT_LE(off, 1) << "its cycle's now does not place the click at frame " << heardFrame;
 }
 
 }  // namespace

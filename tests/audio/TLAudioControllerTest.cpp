@@ -225,7 +225,8 @@ TEST_F(AudioControllerTest, PendingClicksWaitForFreeSlotsAndWarnOnce) {
     controller.startOnDevice(stereo, 0, true);
     // Ten clicks that all start in the next buffer.
     const uint64_t due =
-        clock.now() + static_cast<uint64_t>(std::llround(TLAudioController::outputAllowance(2 * kFrames) * 1e9));
+        clock.now() +
+        static_cast<uint64_t>(std::llround(TLAudioController::outputAllowance(2 * kFrames) * 1e9));
     for (int i = 0; i < 10; ++i) controller.addClickAtHostTime(due + i * 100'000ull);
     EXPECT_EQ(controller.pendingClick(7), due + 700'000ull);  // the ninth and tenth are dropped
     controller.triggerSingleClick();                          // takes a slot now
@@ -252,7 +253,9 @@ TEST_F(AudioControllerTest, AClickHandedOverAheadFollowsTheTimeOfTheBufferItStar
     controller.startOnDevice(stereo, 0, true);
     const double allowance = TLAudioController::outputAllowance(2 * kFrames);
     const double period = kFrames / kRate * 1.003;
-    auto cycleTime = [&](int cycle) { return kStart + static_cast<uint64_t>(std::llround(cycle * period * 1e9)); };
+    auto cycleTime = [&](int cycle) {
+        return kStart + static_cast<uint64_t>(std::llround(cycle * period * 1e9));
+    };
     const uint64_t click = kStart + 500'000'000;
     controller.addClickAtHostTime(click);
     constexpr int kCycles = 120;

@@ -59,10 +59,6 @@ private:
     std::shared_ptr<Reel> reel_;
 };
 
-uint32_t randomCueID() {
-    return newRandomID();
-}
-
 std::vector<std::shared_ptr<CueEvent>> eventsOf(const Value& list) {
     std::vector<std::shared_ptr<CueEvent>> events;
     const auto& array = list.arrayValue();
@@ -107,7 +103,7 @@ Cue::~Cue() {
 }
 
 void Cue::initDefaults() {
-    cueID_ = randomCueID();
+    cueID_ = newRandomID();
     storeSyncTimecode(EMTimecode::timecodeWithFramerate(CueEnvironment::current().projectFramerate(), "1"));
     reel_ = Reel::timecodeReelSelectionMarker();
 }
@@ -183,7 +179,7 @@ void Cue::registerArchiveClass() {
 void Cue::encodeWithCoder(KeyedArchiver& coder) const {
     coder.encodeInt(cueID_, "cueID");
     // A cue that never got an identity gets one now; the file sees it at the next save.
-    if (cueID_ == 0) cueID_ = randomCueID();
+    if (cueID_ == 0) cueID_ = newRandomID();
     coder.encodeObject(arrayOf(tempoEvents_), "tempoEvents");
     coder.encodeObject(arrayOf(meterEvents_), "meterEvents");
     coder.encodeObject(arrayOf(trackEvents_), "trackEvents");
